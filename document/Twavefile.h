@@ -1,0 +1,151 @@
+#pragma once
+
+// The open audio document: a 16-bit PCM working WAV file in the temporary folder, read through a
+// read-only sample store, with its header, format, peak index, tags, undo history and flags.
+//
+// Threads. Requests, Close, Undo, Redo and every callback run on the UI thread (the thread that
+// owns the UiQueue). Operations (load, edits, effects, copy, rebuild, export) run one at a time
+// on a worker thread (CThread) started per operation; the worker waits for PlaybackIdle first.
+// Busy is UI-thread only; Ready and Progress are atomics the worker writes and the UI reads.
+// Readers on the UI thread (view, player) touch Current and Index only while Ready is true and
+// hold StoreLock() around each read pass; the worker holds it while an operation runs, so a UI
+// reader takes it with try_lock and skips its pass when the worker has it.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "document/CThread.h"
+#include "document/IDocumentUI.h"
+#include "document/TFilter.h"
+#include "document/TLargeFile.h"
+#include "document/TStack.h"
+#include "platform/UiQueue.h"
+
+namespace kestrune {
+
+enum class TOperation : int {
+    None = 0,
+    RebuildIndex = 1,
+    Load = 2,
+    Cut = 5,
+    Copy = 6,
+    Paste = 7,
+    Delete = 8,
+    InsertSilence = 9,
+    Normalize = 10,
+    FadeIn = 11,
+    FadeOut = 12,
+    Reverse = 13,
+    Invert = 14,
+    Amplify = 15,
+    Export = 16,
+};
+
+class Twavefile;
+// onLoaded and onReady: (document, true).
+using TDocumentEvent = std::function<void(Twavefile&, bool)>;
+// OnAction: (document, can undo, can redo).
+using TActionEvent = std::function<void(Twavefile&, bool, bool)>;
+
+class Twavefile {
+public:
+    // `ui` delivers calls to the UI thread; `window` shows the document's messages.
+    Twavefile(UiQueue& ui, IDocumentUI& window);
+    // Waits (pumping the UI queue) for a running operation to end. Neither closes Current nor
+    // deletes files: Close does that.
+    ~Twavefile();
+    Twavefile(const Twavefile&) = delete;
+    Twavefile& operator=(const Twavefile&) = delete;
+
+    // --- Requests (UI thread). A request while Busy changes nothing. ---
+
+    // Not ready; releases Current; clears SourceName, Modified, both undo stacks (deleting
+    // their files), Title and Artist; deletes WorkFile. Does nothing while Busy.
+    void Close();
+
+    // --- Callbacks (run on the UI thread; an empty slot is skipped). ---
+    TDocumentEvent onLoaded;
+    TDocumentEvent onReady;
+    TActionEvent OnAction;
+
+    // --- State ---
+    bool Ready() const noexcept { return ready.load(); }
+    bool Busy() const noexcept { return busy; }
+    bool Modified() const noexcept { return modified; }
+    std::int32_t Progress() const noexcept { return progress.load(); }
+    std::uint32_t Frames() const noexcept { return frames; }
+    std::uint16_t Channels() const noexcept { return channels; }
+    std::uint32_t SampleRate() const noexcept { return sampleRate; }
+    double Duration() const noexcept { return duration; }
+    const std::string& Title() const noexcept { return title; }
+    const std::string& Artist() const noexcept { return artist; }
+    const std::string& SourceName() const noexcept { return sourceName; }
+    const std::string& WorkFile() const noexcept { return workFile; }
+    const Tindexdata& Index() const noexcept { return index; }
+    std::int16_t Peak() const noexcept { return peak; }
+    // The read-only store on WorkFile; null before the first load and after Close.
+    TLargeFile* Current() noexcept { return current.get(); }
+    const TStack& UndoStack() const noexcept { return undoStack; }
+    const TStack& RedoStack() const noexcept { return redoStack; }
+    TOperation Operation() const noexcept { return operation; }
+
+    // Held by the worker while an operation runs, and by each UI-thread read pass of Current.
+    std::mutex& StoreLock() noexcept { return storeLock; }
+
+private:
+    friend class CThread;
+    friend struct TwavefileTestAccess;
+
+    using Procedure = void (*)(Twavefile&);
+    static Procedure ProcedureOf(TOperation op);
+
+    void RunOperation();
+    void RunProcedure(Procedure procedure);
+    void OperationDone();
+    void ShowError(const std::string& message);
+    void ApplyHeader(const std::uint8_t* header);
+    // Hands a callback raised on the worker to the UI thread and waits for it.
+    void RaiseOnAction(bool canUndo, bool canRedo);
+
+    // Operation procedures (worker thread).
+    void RebuildIndex();
+
+    UiQueue& ui;
+    IDocumentUI& window;
+
+    TStack undoStack;
+    TStack redoStack;
+    TOperation operation = TOperation::None;
+    std::uint8_t header[TLargeFile::HeaderSize] = {};
+    std::string workFile;
+    std::uint32_t amplifyPercent = 0;
+    std::uint32_t rangeStart = 0;
+    std::uint32_t rangeEnd = 0;
+    std::uint32_t silenceLength = 0;
+    std::string exportName;
+    std::int32_t normalizePercent = 0;
+    std::unique_ptr<CThread> worker;
+    bool busy = false;
+    std::string artist;
+    std::string title;
+    std::unique_ptr<TLargeFile> current;
+    std::unique_ptr<TLargeFile> target;
+    std::string sourceName;
+    bool modified = false;
+    std::int16_t peak = 0;
+    std::atomic<bool> ready{false};
+    Tindexdata index;
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint32_t frames = 0;
+    double duration = 0;
+    std::atomic<std::int32_t> progress{0};
+
+    std::mutex storeLock;
+};
+
+}  // namespace kestrune
