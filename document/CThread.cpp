@@ -11,9 +11,13 @@ namespace kestrune {
 CThread::CThread(Procedure procedure, Twavefile& document)
     : procedure(procedure), document(document) {}
 
-CThread::~CThread() { Join(); }
+CThread::~CThread() {
+    Join();
+}
 
-void CThread::Start() { thread = std::thread([this] { Execute(); }); }
+void CThread::Start() {
+    thread = std::thread([this] { Execute(); });
+}
 
 void CThread::Join() {
     if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();

@@ -14,7 +14,7 @@ namespace kestrune {
 class Twavefile;
 
 class CThread {
-public:
+  public:
     using Procedure = void (*)(Twavefile&);
 
     // Return values: 1 the operation succeeded (the initial value), 0 a Load found the file
@@ -36,11 +36,11 @@ public:
     int ReturnValue() const noexcept { return returnValue.load(); }
     void SetReturnValue(int value) noexcept { returnValue.store(value); }
 
-protected:
+  protected:
     // Worker thread: shows the current error on the UI thread and waits for it.
     virtual void HandleException();
 
-private:
+  private:
     void Execute();
 
     Procedure procedure;

@@ -6,7 +6,7 @@ namespace kestrune {
 
 // What the document needs of the window. The document calls every method on the UI thread.
 class IDocumentUI {
-public:
+  public:
     virtual ~IDocumentUI() = default;
     // The standard error message box (caption "Error", error icon, OK).
     virtual void ShowError(const std::string& message) = 0;

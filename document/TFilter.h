@@ -21,7 +21,7 @@ constexpr std::uint32_t BlockFrames = 512;
 constexpr int MaxIndexChannels = 8;
 
 class TFilter {
-public:
+  public:
     // 1 … 8 channels.
     explicit TFilter(int channels);
     TFilter(const TFilter&) = delete;
@@ -36,7 +36,7 @@ public:
     // Largest sample value seen (0 when none is positive); complete after Finish.
     std::int16_t Peak() const noexcept { return static_cast<std::int16_t>(peak); }
 
-private:
+  private:
     void Flush();
 
     std::vector<std::int16_t> buffer;  // channels × 512 samples of the block being collected

@@ -26,7 +26,7 @@ namespace kestrune {
 static_assert(std::endian::native == std::endian::little, "the working format is little-endian");
 
 class TLargeFile {
-public:
+  public:
     static constexpr std::uint32_t HeaderSize = 44;
     static constexpr std::uint32_t MaxWindow = 32u * 1024 * 1024;
 
@@ -81,9 +81,9 @@ public:
     // system temporary folder is returned, and opening it as a store then fails.
     static std::string NewTempFileName();
 
-private:
+  private:
     void moveWindow(std::uint64_t offset);
-    void mapAt(std::uint32_t start);
+    void mapAt(std::uint32_t start, bool prefault);
     // Number of whole samples from `index` to the end of the current window (0 if outside).
     std::uint32_t samplesInWindow(std::uint32_t index) const noexcept {
         const std::uint64_t o = HeaderSize + 2ull * index;
@@ -100,11 +100,13 @@ private:
     FileHandle file;
     MappedView view;  // the window; the POSIX mapping needs no separate mapping object
     bool writable_;
+    bool kernelCopying = false;    // a window mapped for copyfrom's kernel copy is not prefaulted
+    bool prefaultPending = false;  // the first window of a writable store is not faulted in yet
 };
 
 // The disk-space failure of a writable store.
 class EOutOfDiskSpace : public std::runtime_error {
-public:
+  public:
     EOutOfDiskSpace();
 };
 

@@ -4,7 +4,9 @@
 
 namespace kestrune {
 
-void TStack::Push(const std::string& name) { names.push_back(name); }
+void TStack::Push(const std::string& name) {
+    names.push_back(name);
+}
 
 std::string TStack::Pop() {
     if (names.empty()) return {};

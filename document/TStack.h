@@ -8,7 +8,7 @@ namespace kestrune {
 // An undo stack: full paths of working files, top first, no size limit. Destroying it leaves the
 // files on disk; Clear deletes them.
 class TStack {
-public:
+  public:
     TStack() = default;
     TStack(const TStack&) = delete;
     TStack& operator=(const TStack&) = delete;
@@ -22,7 +22,7 @@ public:
     // silently), then empties the list.
     void Clear();
 
-private:
+  private:
     std::vector<std::string> names;  // the top is the back
 };
 

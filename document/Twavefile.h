@@ -52,7 +52,7 @@ using TDocumentEvent = std::function<void(Twavefile&, bool)>;
 using TActionEvent = std::function<void(Twavefile&, bool, bool)>;
 
 class Twavefile {
-public:
+  public:
     // `ui` delivers calls to the UI thread; `window` shows the document's messages.
     Twavefile(UiQueue& ui, IDocumentUI& window);
     // Waits (pumping the UI queue) for a running operation to end. Neither closes Current nor
@@ -96,7 +96,7 @@ public:
     // Held by the worker while an operation runs, and by each UI-thread read pass of Current.
     std::mutex& StoreLock() noexcept { return storeLock; }
 
-private:
+  private:
     friend class CThread;
     friend struct TwavefileTestAccess;
 

@@ -15,7 +15,7 @@
 namespace kestrune {
 
 class Event {
-public:
+  public:
     enum class Reset { Manual, Auto };
 
     explicit Event(Reset kind, bool signalled = false);
@@ -39,7 +39,7 @@ public:
         std::span<Event* const> events,
         std::optional<std::chrono::milliseconds> timeout = std::nullopt);
 
-private:
+  private:
     struct Waiter;
     bool tryConsumeLocked();
 

@@ -20,7 +20,9 @@ FileHandle::FileHandle(const std::string& path, Mode mode) : path_(path) {
     if (fd_ < 0) RaiseLastOSError(path);
 }
 
-FileHandle::~FileHandle() { close(); }
+FileHandle::~FileHandle() {
+    close();
+}
 
 FileHandle::FileHandle(FileHandle&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
@@ -66,7 +68,16 @@ MappedView::MappedView(const FileHandle& file, std::uint64_t offset, std::size_t
     size_ = size;
 }
 
-MappedView::~MappedView() { reset(); }
+MappedView::~MappedView() {
+    reset();
+}
+
+void MappedView::prefaultForWriting() noexcept {
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14
+#endif
+    if (data_ != nullptr) ::madvise(data_, size_, MADV_POPULATE_WRITE);
+}
 
 MappedView::MappedView(MappedView&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
@@ -84,6 +95,18 @@ void MappedView::reset() noexcept {
     if (data_ != nullptr) ::munmap(data_, size_);
     data_ = nullptr;
     size_ = 0;
+}
+
+bool CopyFileBytes(const FileHandle& from, std::uint64_t fromOffset, const FileHandle& to,
+                   std::uint64_t toOffset, std::size_t bytes) noexcept {
+    auto in = static_cast<off_t>(fromOffset);
+    auto out = static_cast<off_t>(toOffset);
+    while (bytes > 0) {
+        const ssize_t n = ::copy_file_range(from.fd(), &in, to.fd(), &out, bytes, 0);
+        if (n <= 0) return false;
+        bytes -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 std::optional<std::uint64_t> FreeDiskSpace(const std::string& folder) {

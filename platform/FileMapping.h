@@ -14,7 +14,7 @@ namespace kestrune {
 constexpr std::uint32_t kAllocationGranularity = 64 * 1024;
 
 class FileHandle {
-public:
+  public:
     enum class Mode {
         CreateReadWrite,  // create or truncate, read and write
         OpenOrCreateRead  // open for reading; a missing file is created empty
@@ -41,16 +41,20 @@ public:
     void adviseSequential() noexcept;
     void close() noexcept;
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };
 
 // A mapped view of `size` bytes of a file at an offset that is a multiple of the granularity.
 class MappedView {
-public:
+  public:
     MappedView() = default;
     MappedView(const FileHandle& file, std::uint64_t offset, std::size_t size, bool writable);
+
+    // Faults every page of a writable view in at once, so that a sequential writer does not take
+    // one page fault per page. Best effort: a system without the facility just skips it.
+    void prefaultForWriting() noexcept;
     ~MappedView();
     MappedView(MappedView&& other) noexcept;
     MappedView& operator=(MappedView&& other) noexcept;
@@ -61,10 +65,16 @@ public:
     std::size_t size() const noexcept { return size_; }
     void reset() noexcept;
 
-private:
+  private:
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
+
+// Copies `bytes` bytes between two open files inside the kernel (through the page cache, so
+// mapped views of either file see the result). Returns false, having copied nothing that matters,
+// where the system cannot do it for these files; the caller then copies by hand.
+bool CopyFileBytes(const FileHandle& from, std::uint64_t fromOffset, const FileHandle& to,
+                   std::uint64_t toOffset, std::size_t bytes) noexcept;
 
 // Bytes available to an unprivileged caller on the volume holding `folder`; empty when the system
 // cannot tell (for example because the folder does not exist).

@@ -16,8 +16,12 @@ std::string Describe(int code, const std::string& context) {
 EOSError::EOSError(int code, const std::string& context)
     : std::runtime_error(Describe(code, context)), code_(code) {}
 
-void RaiseOSError(int code, const std::string& context) { throw EOSError(code, context); }
+void RaiseOSError(int code, const std::string& context) {
+    throw EOSError(code, context);
+}
 
-void RaiseLastOSError(const std::string& context) { RaiseOSError(errno, context); }
+void RaiseLastOSError(const std::string& context) {
+    RaiseOSError(errno, context);
+}
 
 }  // namespace kestrune

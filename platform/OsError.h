@@ -7,11 +7,11 @@ namespace kestrune {
 
 // A failing system call: carries the system's error code and its message text.
 class EOSError : public std::runtime_error {
-public:
+  public:
     EOSError(int code, const std::string& context);
     int code() const noexcept { return code_; }
 
-private:
+  private:
     int code_;
 };
 

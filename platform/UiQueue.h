@@ -18,7 +18,7 @@
 namespace kestrune {
 
 class UiQueue {
-public:
+  public:
     // The thread constructing the queue is its UI thread.
     UiQueue();
     ~UiQueue();
@@ -44,7 +44,7 @@ public:
     // processPending on its event loop.
     void setWakeHandler(std::function<void()> wake);
 
-private:
+  private:
     std::thread::id uiThread_;
     std::mutex mutex_;
     std::condition_variable arrived_;

@@ -2,15 +2,15 @@
 
 #include <string>
 
-#include "document/IDocumentUI.h"
 #include <vector>
+#include "document/IDocumentUI.h"
 
 namespace kestrune::test {
 
 // A fresh folder under the system temporary folder, removed with everything in it at the end of
 // the test. It also becomes config.tempfolder for the test's duration.
 class TestDir {
-public:
+  public:
     TestDir();
     ~TestDir();
     TestDir(const TestDir&) = delete;
@@ -21,7 +21,7 @@ public:
     // Names of the files in the folder, sorted.
     std::vector<std::string> list() const;
 
-private:
+  private:
     std::string path_;
     std::string previousTemp_;
 };
@@ -41,13 +41,13 @@ struct RecordingWindow : IDocumentUI {
 // A small tmpfs of `bytes` mounted at a new folder for the test (root only). mounted() is false
 // where it cannot be made; the test then skips.
 class SmallVolume {
-public:
+  public:
     explicit SmallVolume(unsigned long bytes);
     ~SmallVolume();
     bool mounted() const { return mounted_; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     bool mounted_ = false;
 };
