@@ -1,8 +1,9 @@
-#include "codec/CodecVersion.h"
+#include "codec/CodecLibrary.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 #include <libswresample/swresample.h>
 }
 
@@ -20,5 +21,7 @@ std::string CodecLibraryVersions() {
            Triple("libavformat", avformat_version()) + ", " +
            Triple("libswresample", swresample_version());
 }
+
+void QuietCodecLibraryLog() { av_log_set_level(AV_LOG_QUIET); }
 
 }  // namespace kestrune
