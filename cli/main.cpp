@@ -1,15 +1,39 @@
+// kestrune-cli: the headless front end over Kestrune's engine.
+
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "Version.h"
-#include "codec/CodecVersion.h"
+#include "cli/Commands.h"
+#include "codec/CodecLibrary.h"
+
+namespace kestrune::cli {
+
+int UsageError(const char* synopsis) {
+    std::fprintf(stderr, "usage: kestrune-cli %s\n", synopsis);
+    return 2;
+}
+
+}  // namespace kestrune::cli
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    using namespace kestrune::cli;
+    const std::vector<std::string> args(argv + (argc > 1 ? 2 : 1), argv + argc);
+    const std::string command = argc > 1 ? argv[1] : "";
+    kestrune::QuietCodecLibraryLog();
+    if (command == "info") return RunInfo(args);
+    if (command == "create") return RunCreate(args);
+    if (command == "--version" && args.empty()) {
         std::printf("%s %s (%s)\n", KESTRUNE_PRODUCT_NAME, KESTRUNE_FILE_VERSION,
                     kestrune::CodecLibraryVersions().c_str());
         return 0;
     }
-    std::fprintf(stderr, "usage: kestrune-cli --version\n");
+    std::fprintf(
+        stderr,
+        "usage: kestrune-cli info FILE\n"
+        "       kestrune-cli create INPUT OUTPUT [--start TIME] [--end TIME] [--force] [EFFECT…]\n"
+        "       kestrune-cli --version\n");
     return 2;
 }

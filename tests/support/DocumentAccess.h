@@ -35,6 +35,7 @@ struct TwavefileTestAccess {
         doc.operation = op;
         doc.RunOperation();
     }
+    static void SetSource(Twavefile& doc, const std::string& name) { doc.sourceName = name; }
     static void SetReturnValue(Twavefile& doc, int value) { doc.worker->SetReturnValue(value); }
     static void SetRange(Twavefile& doc, std::uint32_t start, std::uint32_t end) {
         doc.rangeStart = start;
