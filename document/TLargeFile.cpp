@@ -12,8 +12,8 @@
 namespace kestrune {
 
 namespace {
-// Runs of at least this many samples go through the kernel's file-to-file copy.
-constexpr std::uint32_t kKernelCopyMin = 32 * 1024;
+// Runs of at least this many samples are copied or written by the kernel.
+constexpr std::uint32_t kKernelCopyMin = 16 * 1024;
 }  // namespace
 
 EOutOfDiskSpace::EOutOfDiskSpace()
@@ -42,13 +42,12 @@ TLargeFile::TLargeFile(const std::string& name, bool writable, std::uint32_t siz
         fileSize_ = static_cast<std::uint32_t>(reported);
     }
     file.adviseSequential();
-    mapAt(0, false);
-    prefaultPending = writable;  // the first bulk write faults the first window in whole
+    mapAt(0);
 }
 
 TLargeFile::~TLargeFile() = default;  // the window is unmapped before the file is closed
 
-void TLargeFile::mapAt(std::uint32_t start, bool prefault) {
+void TLargeFile::mapAt(std::uint32_t start) {
     view.reset();
     windowBase = nullptr;
     windowStart = 0;
@@ -58,7 +57,6 @@ void TLargeFile::mapAt(std::uint32_t start, bool prefault) {
     // A writable store maps every window for writing, so reads and writes may mix.
     // A zero-length mapping fails like the system's own mapping of an empty file.
     view = MappedView(file, start, size, writable_);
-    if (prefault) view.prefaultForWriting();
     windowBase = view.data();
     windowStart = start;
     windowSize = size;
@@ -70,21 +68,18 @@ void TLargeFile::moveWindow(std::uint64_t offset) {
         throw std::out_of_range("sample index " + std::to_string((offset - HeaderSize) / 2) +
                                 " is outside the store");
     const auto o = static_cast<std::uint32_t>(offset);
-    const std::uint32_t start = o - o % granularity;
-    // Writers move forward through a store and fill it completely, so a write window further on
-    // is faulted in whole; a step back (one granule) is not, nor a window the kernel fills.
-    mapAt(start, writable_ && !kernelCopying && start > windowStart);
+    mapAt(o - o % granularity);
 }
 
 void TLargeFile::readheader(void* buffer) {
-    if (windowBase == nullptr || windowStart != 0) mapAt(0, false);
+    if (windowBase == nullptr || windowStart != 0) mapAt(0);
     const std::uint32_t n = std::min(HeaderSize, windowSize);
     std::memcpy(buffer, windowBase, n);
     std::memset(static_cast<std::uint8_t*>(buffer) + n, 0, HeaderSize - n);
 }
 
 void TLargeFile::writeheader(const void* buffer) {
-    if (windowBase == nullptr || windowStart != 0) mapAt(0, false);
+    if (windowBase == nullptr || windowStart != 0) mapAt(0);
     if (windowSize < HeaderSize) throw std::out_of_range("the store is too small for a header");
     std::memcpy(windowBase, buffer, HeaderSize);
 }
@@ -92,18 +87,13 @@ void TLargeFile::writeheader(const void* buffer) {
 void TLargeFile::copyfrom(TLargeFile& source, std::uint32_t srcStart, std::int32_t count,
                           std::uint32_t targetStart) {
     auto left = static_cast<std::uint32_t>(std::max<std::int32_t>(count, 0));
-    prefaultPending = false;
     std::uint32_t from = srcStart;
     std::uint32_t to = targetStart;
     while (left > 0) {
         // Move the windows where a single-sample copy would move them, then copy as much as both
         // windows hold.
         if (source.samplesInWindow(from) == 0) source.moveWindow(HeaderSize + 2ull * from);
-        if (samplesInWindow(to) == 0) {
-            kernelCopying = left >= kKernelCopyMin;  // the kernel fills the pages itself
-            moveWindow(HeaderSize + 2ull * to);
-            kernelCopying = false;
-        }
+        if (samplesInWindow(to) == 0) moveWindow(HeaderSize + 2ull * to);
         const std::uint32_t n = std::min({left, source.samplesInWindow(from), samplesInWindow(to)});
         // Large runs are copied by the kernel from page cache to page cache, which spares a trip
         // through both mappings; the mapped windows see the same bytes.
@@ -122,17 +112,18 @@ void TLargeFile::copyfrom(TLargeFile& source, std::uint32_t srcStart, std::int32
 
 void TLargeFile::putblock(const std::int16_t* buffer, std::uint32_t first, std::uint32_t last) {
     if (last < first) return;
-    if (prefaultPending) {
-        view.prefaultForWriting();
-        prefaultPending = false;
-    }
     std::uint64_t left = std::uint64_t{last} - first + 1;
     std::uint32_t to = first;
     while (left > 0) {
-        if (samplesInWindow(to) == 0) setwave(to, *buffer);
+        if (samplesInWindow(to) == 0) moveWindow(HeaderSize + 2ull * to);
         const auto n =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(left, samplesInWindow(to)));
-        std::memcpy(windowBase + (HeaderSize + 2ull * to - windowStart), buffer, 2ull * n);
+        // A large run goes to the page cache directly: written through the mapping, every new
+        // page would first be faulted in and zeroed, only to be overwritten.
+        if (n >= kKernelCopyMin)
+            file.writeAt(HeaderSize + 2ull * to, buffer, 2ull * n);
+        else
+            std::memcpy(windowBase + (HeaderSize + 2ull * to - windowStart), buffer, 2ull * n);
         buffer += n;
         to += n;
         left -= n;
@@ -144,7 +135,7 @@ void TLargeFile::getblock(std::int16_t* buffer, std::uint32_t first, std::uint32
     std::uint64_t left = std::uint64_t{last} - first + 1;
     std::uint32_t from = first;
     while (left > 0) {
-        if (samplesInWindow(from) == 0) getwave(from);
+        if (samplesInWindow(from) == 0) moveWindow(HeaderSize + 2ull * from);
         const auto n =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(left, samplesInWindow(from)));
         std::memcpy(buffer, windowBase + (HeaderSize + 2ull * from - windowStart), 2ull * n);

@@ -13,6 +13,7 @@
 //
 // Not thread-safe: one thread at a time (the document keeps readers and operations apart).
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -69,6 +70,26 @@ class TLargeFile {
     // Reads indices first … last (inclusive) into `buffer`; nothing when last < first.
     void getblock(std::int16_t* buffer, std::uint32_t first, std::uint32_t last);
 
+    // Calls `visit(const std::int16_t* samples, std::uint32_t count)` for the samples first … last
+    // (inclusive) in order, one in-window run at a time, moving the window as getwave would.
+    // The pointer is valid only during the call. Nothing when last < first.
+    template <typename Visit>
+    void scan(std::uint32_t first, std::uint32_t last, Visit visit) {
+        if (last < first) return;
+        std::uint64_t left = std::uint64_t{last} - first + 1;
+        std::uint32_t from = first;
+        while (left > 0) {
+            if (samplesInWindow(from) == 0) moveWindow(HeaderSize + 2ull * from);
+            const auto n =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(left, samplesInWindow(from)));
+            visit(reinterpret_cast<const std::int16_t*>(windowBase +
+                                                        (HeaderSize + 2ull * from - windowStart)),
+                  n);
+            from += n;
+            left -= n;
+        }
+    }
+
     std::uint32_t fileSize() const noexcept { return fileSize_; }
     // Number of samples the file holds.
     std::uint32_t sampleCount() const noexcept {
@@ -83,7 +104,7 @@ class TLargeFile {
 
   private:
     void moveWindow(std::uint64_t offset);
-    void mapAt(std::uint32_t start, bool prefault);
+    void mapAt(std::uint32_t start);
     // Number of whole samples from `index` to the end of the current window (0 if outside).
     std::uint32_t samplesInWindow(std::uint32_t index) const noexcept {
         const std::uint64_t o = HeaderSize + 2ull * index;
@@ -100,8 +121,6 @@ class TLargeFile {
     FileHandle file;
     MappedView view;  // the window; the POSIX mapping needs no separate mapping object
     bool writable_;
-    bool kernelCopying = false;    // a window mapped for copyfrom's kernel copy is not prefaulted
-    bool prefaultPending = false;  // the first window of a writable store is not faulted in yet
 };
 
 // The disk-space failure of a writable store.

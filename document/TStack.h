@@ -18,6 +18,8 @@ class TStack {
     std::string Pop();
     bool IsEmpty() const noexcept { return names.empty(); }
     std::size_t Count() const noexcept { return names.size(); }
+    // The listed names, top first.
+    std::vector<std::string> Names() const { return {names.rbegin(), names.rend()}; }
     // Deletes every listed file from the top down (a file that cannot be deleted is skipped
     // silently), then empties the list.
     void Clear();

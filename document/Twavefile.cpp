@@ -18,7 +18,8 @@ std::uint16_t ReadLE16(const std::uint8_t* p) {
 }
 }  // namespace
 
-Twavefile::Twavefile(UiQueue& ui, IDocumentUI& window) : ui(ui), window(window) {}
+Twavefile::Twavefile(UiQueue& ui, IDocumentUI& window, IClipboard* clipboard)
+    : ui(ui), window(window), clipboard(clipboard) {}
 
 Twavefile::~Twavefile() {
     while (busy) ui.waitAndProcess(std::chrono::milliseconds(20));
@@ -28,6 +29,32 @@ Twavefile::Procedure Twavefile::ProcedureOf(TOperation op) {
     switch (op) {
         case TOperation::RebuildIndex:
             return [](Twavefile& d) { d.RebuildIndex(); };
+        case TOperation::Load:
+            return [](Twavefile& d) { d.Load(); };
+        case TOperation::Export:
+            return [](Twavefile& d) { d.Export(); };
+        case TOperation::Cut:
+            return [](Twavefile& d) { d.CutOperation(); };
+        case TOperation::Copy:
+            return [](Twavefile& d) { d.CopyOperation(); };
+        case TOperation::Paste:
+            return [](Twavefile& d) { d.PasteOperation(); };
+        case TOperation::Delete:
+            return [](Twavefile& d) { d.DeleteOperation(); };
+        case TOperation::InsertSilence:
+            return [](Twavefile& d) { d.InsertSilenceOperation(); };
+        case TOperation::Normalize:
+            return [](Twavefile& d) { d.NormalizeOperation(); };
+        case TOperation::FadeIn:
+            return [](Twavefile& d) { d.FadeOperation(true); };
+        case TOperation::FadeOut:
+            return [](Twavefile& d) { d.FadeOperation(false); };
+        case TOperation::Reverse:
+            return [](Twavefile& d) { d.ReverseOperation(); };
+        case TOperation::Invert:
+            return [](Twavefile& d) { d.InvertOperation(); };
+        case TOperation::Amplify:
+            return [](Twavefile& d) { d.AmplifyOperation(); };
         default:
             return nullptr;
     }
@@ -96,6 +123,48 @@ void Twavefile::Close() {
     if (!workFile.empty() && ::access(workFile.c_str(), F_OK) == 0) ::unlink(workFile.c_str());
 }
 
+namespace {
+
+// Largest and smallest sample per channel of interleaved runs, `channels` ≤ 8. Runs may start on
+// any channel; 16 lanes of running extremes keep the loop free of per-sample channel tests.
+class BlockExtremes {
+  public:
+    explicit BlockExtremes(std::uint32_t channels) : channels(channels) {}
+
+    void reset() {
+        std::fill(std::begin(max), std::end(max), std::int16_t{0});
+        std::fill(std::begin(min), std::end(min), std::int16_t{32767});
+    }
+    // `phase` is the channel of samples[0].
+    void add(const std::int16_t* samples, std::uint32_t count, std::uint32_t phase) {
+        constexpr std::uint32_t L = 16;  // a multiple of 1 and 2: lane j keeps one channel
+        std::uint32_t i = 0;
+        if (channels <= 2 && count >= L) {
+            std::int16_t mx[L], mn[L];
+            std::fill_n(mx, L, std::int16_t{-32768});
+            std::fill_n(mn, L, std::int16_t{32767});
+            for (; i + L <= count; i += L)
+                for (std::uint32_t j = 0; j < L; ++j) {
+                    mx[j] = std::max(mx[j], samples[i + j]);
+                    mn[j] = std::min(mn[j], samples[i + j]);
+                }
+            for (std::uint32_t j = 0; j < L; ++j) fold((phase + j) % channels, mx[j], mn[j]);
+        }
+        for (; i < count; ++i) fold((phase + i) % channels, samples[i], samples[i]);
+    }
+    std::int16_t max[MaxIndexChannels];
+    std::int16_t min[MaxIndexChannels];
+
+  private:
+    void fold(std::uint32_t c, std::int16_t hi, std::int16_t lo) {
+        max[c] = std::max(max[c], hi);
+        min[c] = std::min(min[c], lo);
+    }
+    std::uint32_t channels;
+};
+
+}  // namespace
+
 void Twavefile::RebuildIndex() {
     const std::uint32_t F = frames;
     const std::uint32_t C = channels;
@@ -104,26 +173,23 @@ void Twavefile::RebuildIndex() {
     std::int32_t newPeak = 0;
     const std::uint32_t B = F / BlockFrames;
     Tindexdata built((static_cast<std::size_t>(B) + 1) * C);
-    std::vector<std::int16_t> block(static_cast<std::size_t>(BlockFrames) * C);
+    BlockExtremes extremes(C);
     for (std::uint32_t b = 0; b <= B; ++b) {
         progress = static_cast<std::int32_t>(std::uint64_t{b} * 100 / B);
         const std::uint32_t n = b == B ? F % BlockFrames : BlockFrames;
-        if (n == 0) {
-            for (std::uint32_t c = 0; c < C; ++c) built[b * C + c] = {0, 0};
-            continue;
+        extremes.reset();
+        if (n > 0) {
+            const std::uint32_t first = b * BlockFrames * C;
+            current->scan(first, first + n * C - 1,
+                          [&, at = first](const std::int16_t* p, std::uint32_t count) mutable {
+                              extremes.add(p, count, at % C);
+                              at += count;
+                          });
         }
-        const std::uint32_t first = b * BlockFrames * C;
-        current->getblock(block.data(), first, first + n * C - 1);
         for (std::uint32_t c = 0; c < C; ++c) {
-            std::int16_t max = 0;
-            std::int16_t min = 32767;
-            for (std::uint32_t f = 0; f < n; ++f) {
-                const std::int16_t s = block[f * C + c];
-                max = std::max(max, s);
-                min = std::min(min, s);
-            }
-            built[b * C + c] = {max, min};
-            newPeak = std::max<std::int32_t>(newPeak, max);
+            built[b * C + c] =
+                n == 0 ? Tindextype{0, 0} : Tindextype{extremes.max[c], extremes.min[c]};
+            newPeak = std::max<std::int32_t>(newPeak, built[b * C + c].Max);
         }
     }
     // The index is swapped in whole, so a reader never sees a half-built one.

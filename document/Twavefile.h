@@ -23,6 +23,7 @@
 #include "document/TFilter.h"
 #include "document/TLargeFile.h"
 #include "document/TStack.h"
+#include "platform/IClipboard.h"
 #include "platform/UiQueue.h"
 
 namespace kestrune {
@@ -53,8 +54,10 @@ using TActionEvent = std::function<void(Twavefile&, bool, bool)>;
 
 class Twavefile {
   public:
-    // `ui` delivers calls to the UI thread; `window` shows the document's messages.
-    Twavefile(UiQueue& ui, IDocumentUI& window);
+    // `ui` delivers calls to the UI thread; `window` shows the document's messages; `clipboard`
+    // (optional) is the system clipboard for Copy, Cut and Paste — without one they find it
+    // unavailable.
+    Twavefile(UiQueue& ui, IDocumentUI& window, IClipboard* clipboard = nullptr);
     // Waits (pumping the UI queue) for a running operation to end. Neither closes Current nor
     // deletes files: Close does that.
     ~Twavefile();
@@ -62,6 +65,53 @@ class Twavefile {
     Twavefile& operator=(const Twavefile&) = delete;
 
     // --- Requests (UI thread). A request while Busy changes nothing. ---
+
+    // Loads `fileName` (a full path) into a new working file: closes what the document holds,
+    // sets SourceName, gives the owner write permission on the file (ignoring a failure) and
+    // starts the Load. A file that cannot be decoded shows "Could not import audio file. Format
+    // not supported or file broken" and leaves the document not ready.
+    void Open(const std::string& fileName);
+
+    // Exports frames [start, end) of the audio to `fileName`, in the format its extension names
+    // (".m4r" ringtone, ".wav" working format, ".mp3"; case does not matter). Returns whether the
+    // Export started: not while busy or not ready, not for another extension, and not for a
+    // range outside 0 ≤ start ≤ end ≤ Frames. A successful Export clears Modified.
+    bool SaveRange(const std::string& fileName, std::uint32_t start, std::uint32_t end);
+    // Exports the whole document over SourceName when its extension is one SaveRange writes.
+    bool Save();
+
+    // --- Undo history. Undo and Redo swap the working file at once and rebuild the index on the
+    // worker; the document stays ready. Nothing happens while busy or with an empty stack.
+    // A file that cannot be reopened leaves the document not ready, with the error shown.
+    void Undo();
+    void Redo();
+
+    // --- Edits and effects. Frame ranges are half-open, [start, end), with
+    // 0 ≤ start ≤ end ≤ Frames; positions lie in 0 … Frames. A request on a document that is
+    // not ready, or with arguments outside these bounds, starts nothing. Each edit writes a new
+    // working file and leaves the old one on the undo stack.
+    void Delete(std::uint32_t start, std::uint32_t end);
+    // Copies [start, end) to the clipboard, then deletes it.
+    void Cut(std::uint32_t start, std::uint32_t end);
+    // Puts [start, end) on the clipboard as a WAV image; changes nothing in the document.
+    void Copy(std::uint32_t start, std::uint32_t end);
+    // Inserts the clipboard's wave data before frame `position` (nothing when it holds none, or
+    // data that is not 16-bit PCM; a different channel count is converted).
+    void Paste(std::uint32_t position);
+    // Inserts `length` frames of silence before frame `position`.
+    void InsertSilence(std::uint32_t position, std::uint32_t length);
+    // Quarter-sine fades over [start, end).
+    void FadeIn(std::uint32_t start, std::uint32_t end);
+    void FadeOut(std::uint32_t start, std::uint32_t end);
+    // Scales the whole document so that Peak becomes `percent` % of 32768 (saturating at the
+    // 16-bit limits; nothing changes when Peak is 0).
+    void Normalize(std::int32_t percent);
+    // Multiplies every sample by percent / 100 (single precision), truncating, clipped to
+    // −32767 … 32767.
+    void Amplify(std::uint32_t percent);
+    void Reverse();
+    // Negates every sample in 16-bit arithmetic (−32768 stays −32768).
+    void Invert();
 
     // Not ready; releases Current; clears SourceName, Modified, both undo stacks (deleting
     // their files), Title and Artist; deletes WorkFile. Does nothing while Busy.
@@ -113,9 +163,43 @@ class Twavefile {
 
     // Operation procedures (worker thread).
     void RebuildIndex();
+    void Load();
+    void Export();
+    bool StartExport();
+    void CopyOperation();
+    void CutOperation();
+    void PasteOperation();
+    void DeleteOperation();
+    void InsertSilenceOperation();
+    void FadeOperation(bool in);
+    void NormalizeOperation();
+    void AmplifyOperation();
+    void ReverseOperation();
+    void InvertOperation();
+
+    // Undo history (UndoHistory.cpp).
+    void TakeSnapshot();
+    // UI thread: pushes WorkFile onto `pushOnto`, takes the working file from the top of
+    // `popFrom` and reopens Current on it.
+    void SwapWorkFile(TStack& pushOnto, TStack& popFrom);
+
+    // The edit transaction (EditOperations.cpp). Begin: not ready, snapshot. CreateTarget: a new
+    // working file of `newFrames` frames behind the adjusted header, open as Target. Commit: the
+    // new length, Target becomes Current, the index rebuilt, ready again, OnAction.
+    void BeginTransaction();
+    void CreateTarget(std::uint32_t newFrames);
+    void CommitTransaction(std::uint32_t newFrames, bool reportsProgress);
+    // Copies frames [0, s) of Current to Target, and frames [u, F) of Current to Target from v.
+    void CopyHead(std::uint32_t s);
+    void CopyTail(std::uint32_t u, std::uint32_t v);
+    // Starts `op` when the document may be edited and nothing runs.
+    bool StartEdit(TOperation op);
+    // The Copy procedure, shared by Copy and Cut.
+    void CopyToClipboard(std::uint32_t start, std::uint32_t end);
 
     UiQueue& ui;
     IDocumentUI& window;
+    IClipboard* clipboard;
 
     TStack undoStack;
     TStack redoStack;

@@ -50,6 +50,18 @@ void FileHandle::setLengthReserved(std::uint64_t bytes) {
     if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL) RaiseOSError(rc, path_);
 }
 
+void FileHandle::writeAt(std::uint64_t offset, const void* data, std::size_t bytes) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (bytes > 0) {
+        const ssize_t n = ::pwrite(fd_, p, bytes, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) RaiseLastOSError(path_);
+        p += n;
+        offset += static_cast<std::uint64_t>(n);
+        bytes -= static_cast<std::size_t>(n);
+    }
+}
+
 void FileHandle::adviseSequential() noexcept {
     if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
@@ -70,13 +82,6 @@ MappedView::MappedView(const FileHandle& file, std::uint64_t offset, std::size_t
 
 MappedView::~MappedView() {
     reset();
-}
-
-void MappedView::prefaultForWriting() noexcept {
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23  // Linux 5.14
-#endif
-    if (data_ != nullptr) ::madvise(data_, size_, MADV_POPULATE_WRITE);
 }
 
 MappedView::MappedView(MappedView&& other) noexcept

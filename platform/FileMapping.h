@@ -37,6 +37,8 @@ class FileHandle {
     // Sets the length to exactly `bytes` and reserves the blocks, so that writing through a
     // mapping can never run out of space later. ENOSPC surfaces here.
     void setLengthReserved(std::uint64_t bytes);
+    // Writes `bytes` bytes at `offset` through the page cache (mapped views see them at once).
+    void writeAt(std::uint64_t offset, const void* data, std::size_t bytes);
     // Tells the system the file will be read front to back.
     void adviseSequential() noexcept;
     void close() noexcept;
@@ -51,10 +53,6 @@ class MappedView {
   public:
     MappedView() = default;
     MappedView(const FileHandle& file, std::uint64_t offset, std::size_t size, bool writable);
-
-    // Faults every page of a writable view in at once, so that a sequential writer does not take
-    // one page fault per page. Best effort: a system without the facility just skips it.
-    void prefaultForWriting() noexcept;
     ~MappedView();
     MappedView(MappedView&& other) noexcept;
     MappedView& operator=(MappedView&& other) noexcept;
