@@ -10,6 +10,7 @@ namespace kestrune::cli {
 
 int RunInfo(const std::vector<std::string>& args);
 int RunCreate(const std::vector<std::string>& args);
+int RunPlay(const std::vector<std::string>& args);
 
 // Prints "usage: kestrune-cli SYNOPSIS" on stderr and returns 2.
 int UsageError(const char* synopsis);

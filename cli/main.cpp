@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     kestrune::QuietCodecLibraryLog();
     if (command == "info") return RunInfo(args);
     if (command == "create") return RunCreate(args);
+    if (command == "play") return RunPlay(args);
     if (command == "--version" && args.empty()) {
         std::printf("%s %s (%s)\n", KESTRUNE_PRODUCT_NAME, KESTRUNE_FILE_VERSION,
                     kestrune::CodecLibraryVersions().c_str());
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
         stderr,
         "usage: kestrune-cli info FILE\n"
         "       kestrune-cli create INPUT OUTPUT [--start TIME] [--end TIME] [--force] [EFFECT…]\n"
+        "       kestrune-cli play FILE [--start TIME] [--end TIME]\n"
         "       kestrune-cli --version\n");
     return 2;
 }

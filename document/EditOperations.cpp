@@ -116,9 +116,9 @@ void Twavefile::CreateTarget(std::uint32_t newFrames) {
 void Twavefile::CommitTransaction(std::uint32_t newFrames, bool reportsProgress) {
     frames = newFrames;
     duration = sampleRate == 0 ? 0.0 : static_cast<double>(frames) / sampleRate;
-    current.reset();
+    SetCurrent(nullptr);
     target.reset();
-    current = std::make_unique<TLargeFile>(workFile, false);
+    SetCurrent(std::make_unique<TLargeFile>(workFile, false));
     if (reportsProgress) progress = 100;
     RebuildIndex();
     ready = true;

@@ -46,7 +46,7 @@ void Twavefile::Load() {
     workFile = TLargeFile::NewTempFileName();
     TBASSDecoder decoder(sourceName, workFile);
     if (decoder.IsOpen() && decoder.Decode(progress)) {
-        current = std::make_unique<TLargeFile>(workFile, false);
+        SetCurrent(std::make_unique<TLargeFile>(workFile, false));
         decoder.PeakIndex().Finish(index);
         peak = decoder.PeakIndex().Peak();
         title = decoder.Title();

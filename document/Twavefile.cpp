@@ -89,6 +89,11 @@ void Twavefile::OperationDone() {
     progress = 0;
 }
 
+void Twavefile::SetCurrent(std::unique_ptr<TLargeFile> store) {
+    current = std::move(store);
+    ++storeGeneration;
+}
+
 void Twavefile::ShowError(const std::string& message) {
     if (worker) worker->SetReturnValue(CThread::Failed);
     window.CancelCapture();
@@ -113,7 +118,8 @@ void Twavefile::ApplyHeader(const std::uint8_t* h) {
 void Twavefile::Close() {
     if (busy) return;
     ready = false;
-    current.reset();
+    if (onReleasing && current) onReleasing(*this);
+    SetCurrent(nullptr);
     sourceName.clear();
     modified = false;
     redoStack.Clear();
@@ -148,14 +154,17 @@ class BlockExtremes {
                     mx[j] = std::max(mx[j], samples[i + j]);
                     mn[j] = std::min(mn[j], samples[i + j]);
                 }
-            for (std::uint32_t j = 0; j < L; ++j) fold((phase + j) % channels, mx[j], mn[j]);
+            for (std::uint32_t j = 0; j < L; ++j) fold(channelOf(phase + j), mx[j], mn[j]);
         }
-        for (; i < count; ++i) fold((phase + i) % channels, samples[i], samples[i]);
+        for (; i < count; ++i) fold(channelOf(phase + i), samples[i], samples[i]);
     }
     std::int16_t max[MaxIndexChannels];
     std::int16_t min[MaxIndexChannels];
 
   private:
+    std::uint32_t channelOf(std::uint32_t k) const {
+        return channels == 1 ? 0 : channels == 2 ? (k & 1) : k % channels;
+    }
     void fold(std::uint32_t c, std::int16_t hi, std::int16_t lo) {
         max[c] = std::max(max[c], hi);
         min[c] = std::min(min[c], lo);
@@ -182,7 +191,7 @@ void Twavefile::RebuildIndex() {
             const std::uint32_t first = b * BlockFrames * C;
             current->scan(first, first + n * C - 1,
                           [&, at = first](const std::int16_t* p, std::uint32_t count) mutable {
-                              extremes.add(p, count, at % C);
+                              extremes.add(p, count, C == 1 ? 0 : at % C);
                               at += count;
                           });
         }

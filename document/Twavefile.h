@@ -121,6 +121,9 @@ class Twavefile {
     TDocumentEvent onLoaded;
     TDocumentEvent onReady;
     TActionEvent OnAction;
+    // Called on the UI thread right before Undo, Redo or Close release Current, so that a player
+    // streaming from it can stop first.
+    std::function<void(Twavefile&)> onReleasing;
 
     // --- State ---
     bool Ready() const noexcept { return ready.load(); }
@@ -139,6 +142,9 @@ class Twavefile {
     std::int16_t Peak() const noexcept { return peak; }
     // The read-only store on WorkFile; null before the first load and after Close.
     TLargeFile* Current() noexcept { return current.get(); }
+    // Changes whenever Current is replaced or released, so a reader that kept the store can tell
+    // it is still the same one (a new store may reuse the old one's address).
+    std::uint64_t StoreGeneration() const noexcept { return storeGeneration.load(); }
     const TStack& UndoStack() const noexcept { return undoStack; }
     const TStack& RedoStack() const noexcept { return redoStack; }
     TOperation Operation() const noexcept { return operation; }
@@ -158,6 +164,8 @@ class Twavefile {
     void OperationDone();
     void ShowError(const std::string& message);
     void ApplyHeader(const std::uint8_t* header);
+    // Replaces (or, with nullptr, releases) Current.
+    void SetCurrent(std::unique_ptr<TLargeFile> store);
     // Hands a callback raised on the worker to the UI thread and waits for it.
     void RaiseOnAction(bool canUndo, bool canRedo);
 
@@ -228,6 +236,7 @@ class Twavefile {
     std::uint32_t frames = 0;
     double duration = 0;
     std::atomic<std::int32_t> progress{0};
+    std::atomic<std::uint64_t> storeGeneration{0};
 
     std::mutex storeLock;
 };

@@ -26,17 +26,18 @@ void Twavefile::Redo() {
 void Twavefile::SwapWorkFile(TStack& pushOnto, TStack& popFrom) {
     pushOnto.Push(workFile);
     workFile = popFrom.Pop();
-    current.reset();
+    if (onReleasing && current) onReleasing(*this);
+    SetCurrent(nullptr);
     bool reopened = false;
     try {
-        current = std::make_unique<TLargeFile>(workFile, false);
+        SetCurrent(std::make_unique<TLargeFile>(workFile, false));
         std::uint8_t h[TLargeFile::HeaderSize];
         current->readheader(h);
         ApplyHeader(h);
         reopened = true;
     } catch (const std::exception& e) {
         // The file of a failed edit may be missing or incomplete: never keep a released store.
-        current.reset();
+        SetCurrent(nullptr);
         ready = false;
         window.CancelCapture();
         window.ShowError(e.what());

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -27,10 +28,10 @@ struct Result {
 class Cli : public ::testing::Test {
   protected:
     // Runs kestrune-cli with `args` (shell words) and TMPDIR set to the working folder.
-    Result Run(const std::string& args) {
+    Result Run(const std::string& args, const std::string& env = "") {
         const std::string out = files.file("stdout"), err = files.file("stderr");
-        const std::string cmd = "TMPDIR='" + work.path() + "' " KESTRUNE_CLI " " + args + " >'" +
-                                out + "' 2>'" + err + "' </dev/null";
+        const std::string cmd = env + " TMPDIR='" + work.path() + "' " KESTRUNE_CLI " " + args +
+                                " >'" + out + "' 2>'" + err + "' </dev/null";
         Result r;
         const int raw = std::system(cmd.c_str());
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -135,6 +136,21 @@ TEST_F(Cli, EffectsApplyInOrderToTheExportedRangeOnly) {
     EXPECT_EQ(
         Run("create " + in + " " + files.file("e.wav") + " --start 0:00.100 --end 0:00.100").status,
         2);
+    EXPECT_TRUE(work.list().empty());
+}
+
+TEST_F(Cli, PlayPlaysTheRangeOrSaysWhyNot) {
+    Tone("a.wav", "-ac 2");
+    const std::string in = files.file("a.wav");
+    const auto start = std::chrono::steady_clock::now();
+    Result r = Run("play " + in + " --start 0:01.000 --end 0:01.500", "SDL_AUDIODRIVER=dummy");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+    r = Run("play " + in, "SDL_AUDIODRIVER=no-such-driver");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No sound driver is available for use"), std::string::npos) << r.err;
+    EXPECT_EQ(Run("play " + in + " --end 0:09.000", "SDL_AUDIODRIVER=dummy").status, 2);
+    EXPECT_EQ(Run("play", "SDL_AUDIODRIVER=dummy").status, 2);
     EXPECT_TRUE(work.list().empty());
 }
 

@@ -17,7 +17,7 @@ struct TwavefileTestAccess {
     static void Adopt(Twavefile& doc, const std::string& path) {
         doc.workFile = path;
         doc.sourceName = path;
-        doc.current = std::make_unique<TLargeFile>(path, false);
+        doc.SetCurrent(std::make_unique<TLargeFile>(path, false));
         std::uint8_t h[TLargeFile::HeaderSize];
         doc.current->readheader(h);
         doc.ApplyHeader(h);

@@ -57,7 +57,7 @@ std::vector<std::int16_t> ReadWavSamples(const std::string& path) {
     const auto bytes = ReadFile(path);
     if (bytes.size() < 44) throw std::runtime_error(path + " is shorter than a header");
     std::vector<std::int16_t> s((bytes.size() - 44) / 2);
-    std::memcpy(s.data(), bytes.data() + 44, s.size() * 2);
+    if (!s.empty()) std::memcpy(s.data(), bytes.data() + 44, s.size() * 2);
     return s;
 }
 
