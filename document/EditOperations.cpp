@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "document/ClipboardWave.h"
+#include "document/TIndexBuilder.h"
 #include "document/Twavefile.h"
 #include "platform/OsError.h"
 
@@ -113,14 +114,18 @@ void Twavefile::CreateTarget(std::uint32_t newFrames) {
     target->writeheader(header);
 }
 
-void Twavefile::CommitTransaction(std::uint32_t newFrames, bool reportsProgress) {
+void Twavefile::CommitTransaction(std::uint32_t newFrames, bool reportsProgress,
+                                  TIndexBuilder* built, std::uint32_t keep) {
     frames = newFrames;
     duration = sampleRate == 0 ? 0.0 : static_cast<double>(frames) / sampleRate;
     SetCurrent(nullptr);
     target.reset();
     SetCurrent(std::make_unique<TLargeFile>(workFile, false));
     if (reportsProgress) progress = 100;
-    RebuildIndex();
+    if (built != nullptr && built->Complete() && frames > BlockFrames)
+        TakeIndex(*built);
+    else
+        RebuildIndex(keep);
     ready = true;
     RaiseOnAction(true, false);
 }
@@ -142,7 +147,7 @@ void Twavefile::DeleteOperation() {
     CreateTarget(frames - (e - s));
     CopyHead(s);
     CopyTail(e, s);
-    CommitTransaction(frames - (e - s), false);
+    CommitTransaction(frames - (e - s), false, nullptr, s / BlockFrames);
 }
 
 void Twavefile::CutOperation() {
@@ -160,7 +165,7 @@ void Twavefile::InsertSilenceOperation() {
     // The silence is already there: a new store's length is set and its blocks reserved, and
     // both read as zero.
     CopyTail(p, p + n);
-    CommitTransaction(frames + n, false);
+    CommitTransaction(frames + n, false, nullptr, p / BlockFrames);
 }
 
 void Twavefile::PasteOperation() {
@@ -184,7 +189,7 @@ void Twavefile::PasteOperation() {
     if (a > 0) target->putblock(audio->samples.data(), p * channels, (p + a) * channels - 1);
     progress = 60;
     CopyTail(p, p + a);
-    CommitTransaction(frames + a, true);
+    CommitTransaction(frames + a, true, nullptr, p / BlockFrames);
 }
 
 void Twavefile::CopyOperation() {

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <vector>
 
+#include "document/TIndexBuilder.h"
 #include "document/Twavefile.h"
 
 namespace kestrune {
@@ -88,15 +89,16 @@ void Twavefile::FadeOperation(bool in) {
         }
     }
     CopyTail(e, e);
-    CommitTransaction(frames, false);
+    CommitTransaction(frames, false, nullptr, s / BlockFrames);
 }
 
 namespace {
 
-// Runs `change` over every sample of `from`, chunk by chunk, writing to `to` at the same place.
+// Runs `change` over every sample of `from`, chunk by chunk, writing to `to` at the same place
+// and feeding the new samples to `index`.
 template <typename Change>
 void MapSamples(TLargeFile& from, TLargeFile& to, std::uint32_t frames, std::uint32_t channels,
-                std::atomic<std::int32_t>& progress, Change change) {
+                std::atomic<std::int32_t>& progress, TIndexBuilder& index, Change change) {
     std::vector<std::int16_t> block(static_cast<std::size_t>(kChunkFrames) * channels);
     for (std::uint32_t f = 0; f < frames; f += kChunkFrames) {
         progress = Percent(f, frames);
@@ -104,8 +106,9 @@ void MapSamples(TLargeFile& from, TLargeFile& to, std::uint32_t frames, std::uin
         const std::uint32_t first = f * channels;
         const std::uint32_t last = first + count * channels - 1;
         from.getblock(block.data(), first, last);
-        for (auto& v : block) v = change(v);
+        for (std::uint32_t k = 0; k < count * channels; ++k) block[k] = change(block[k]);
         to.putblock(block.data(), first, last);
+        index.Add(block.data(), count * channels);
     }
 }
 
@@ -115,36 +118,50 @@ void Twavefile::NormalizeOperation() {
     BeginTransaction();
     CreateTarget(frames);
     progress = 0;
+    TIndexBuilder built(frames, channels);
     if (peak > 0) {
         const double gain = (normalizePercent / 100.0 * 32768.0) / peak;
-        MapSamples(*current, *target, frames, channels, progress,
+        MapSamples(*current, *target, frames, channels, progress, built,
                    [gain](std::int16_t v) { return Saturate(v * gain); });
     } else {
         // Without a positive sample there is nothing to scale to: the audio stays as it is.
         CopyHead(frames);
     }
-    CommitTransaction(frames, true);
+    CommitTransaction(frames, true, &built);
 }
 
 void Twavefile::AmplifyOperation() {
     const float factor = static_cast<float>(amplifyPercent) / 100.0f;
     BeginTransaction();
     CreateTarget(frames);
-    MapSamples(*current, *target, frames, channels, progress, [factor](std::int16_t v) {
+    TIndexBuilder built(frames, channels);
+    MapSamples(*current, *target, frames, channels, progress, built, [factor](std::int16_t v) {
         const double product = std::trunc(static_cast<double>(v) * static_cast<double>(factor));
         return static_cast<std::int16_t>(std::clamp(product, -32767.0, 32767.0));
     });
-    CommitTransaction(frames, true);
+    CommitTransaction(frames, true, &built);
 }
 
 void Twavefile::InvertOperation() {
     BeginTransaction();
     CreateTarget(frames);
-    MapSamples(*current, *target, frames, channels, progress, [](std::int16_t v) {
+    TIndexBuilder built(frames, channels);
+    MapSamples(*current, *target, frames, channels, progress, built, [](std::int16_t v) {
         return static_cast<std::int16_t>(-static_cast<std::int32_t>(v));  // −32768 stays
     });
-    CommitTransaction(frames, true);
+    CommitTransaction(frames, true, &built);
 }
+
+namespace {
+
+// Writes the `count` frames of `in` into `out` in reverse frame order, channels in place.
+template <std::uint32_t C>
+void ReverseFrames(const std::int16_t* in, std::int16_t* out, std::uint32_t count) {
+    for (std::uint32_t k = 0; k < count; ++k)
+        for (std::uint32_t c = 0; c < C; ++c) out[(count - 1 - k) * C + c] = in[k * C + c];
+}
+
+}  // namespace
 
 void Twavefile::ReverseOperation() {
     const std::uint32_t F = frames, C = channels;
@@ -152,18 +169,27 @@ void Twavefile::ReverseOperation() {
     CreateTarget(F);
     // The new document is written front to back while the old one is read from its end, so the
     // target's window only ever moves forward.
-    std::vector<std::int16_t> in(static_cast<std::size_t>(kChunkFrames) * C);
-    std::vector<std::int16_t> out(in.size());
+    std::vector<std::int16_t> out(static_cast<std::size_t>(kChunkFrames) * C);
+    TIndexBuilder built(F, C);
     for (std::uint32_t f = 0; f < F; f += kChunkFrames) {
         progress = Percent(f, F);
         const std::uint32_t count = std::min(kChunkFrames, F - f);
-        const std::uint32_t srcFirst = (F - f - count) * C;  // frames F − f − count … F − f − 1
-        current->getblock(in.data(), srcFirst, srcFirst + count * C - 1);
-        for (std::uint32_t k = 0; k < count; ++k)
-            std::copy_n(&in[(count - 1 - k) * C], C, &out[k * C]);
+        const std::uint32_t srcFrame = F - f - count;  // frames F − f − count … F − f − 1
+        // Source frame srcFrame + k lands at out frame count − 1 − k.
+        current->scan(srcFrame * C, (srcFrame + count) * C - 1,
+                      [&, k = std::uint32_t{0}](const std::int16_t* p, std::uint32_t n) mutable {
+                          const std::uint32_t frames = n / C;  // windows hold whole frames
+                          std::int16_t* dst = out.data() + (count - k - frames) * C;
+                          if (C == 1)
+                              ReverseFrames<1>(p, dst, frames);
+                          else
+                              ReverseFrames<2>(p, dst, frames);
+                          k += frames;
+                      });
         target->putblock(out.data(), f * C, (f + count) * C - 1);
+        built.Add(out.data(), count * C);
     }
-    CommitTransaction(F, true);
+    CommitTransaction(F, true, &built);
 }
 
 }  // namespace kestrune

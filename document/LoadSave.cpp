@@ -48,6 +48,7 @@ void Twavefile::Load() {
     if (decoder.IsOpen() && decoder.Decode(progress)) {
         SetCurrent(std::make_unique<TLargeFile>(workFile, false));
         decoder.PeakIndex().Finish(index);
+        indexCurrent = true;
         peak = decoder.PeakIndex().Peak();
         title = decoder.Title();
         artist = decoder.Artist();

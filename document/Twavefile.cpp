@@ -1,5 +1,7 @@
 #include "document/Twavefile.h"
 
+#include "document/TIndexBuilder.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,82 +131,35 @@ void Twavefile::Close() {
     if (!workFile.empty() && ::access(workFile.c_str(), F_OK) == 0) ::unlink(workFile.c_str());
 }
 
-namespace {
-
-// Largest and smallest sample per channel of interleaved runs, `channels` ≤ 8. Runs may start on
-// any channel; 16 lanes of running extremes keep the loop free of per-sample channel tests.
-class BlockExtremes {
-  public:
-    explicit BlockExtremes(std::uint32_t channels) : channels(channels) {}
-
-    void reset() {
-        std::fill(std::begin(max), std::end(max), std::int16_t{0});
-        std::fill(std::begin(min), std::end(min), std::int16_t{32767});
-    }
-    // `phase` is the channel of samples[0].
-    void add(const std::int16_t* samples, std::uint32_t count, std::uint32_t phase) {
-        constexpr std::uint32_t L = 16;  // a multiple of 1 and 2: lane j keeps one channel
-        std::uint32_t i = 0;
-        if (channels <= 2 && count >= L) {
-            std::int16_t mx[L], mn[L];
-            std::fill_n(mx, L, std::int16_t{-32768});
-            std::fill_n(mn, L, std::int16_t{32767});
-            for (; i + L <= count; i += L)
-                for (std::uint32_t j = 0; j < L; ++j) {
-                    mx[j] = std::max(mx[j], samples[i + j]);
-                    mn[j] = std::min(mn[j], samples[i + j]);
-                }
-            for (std::uint32_t j = 0; j < L; ++j) fold(channelOf(phase + j), mx[j], mn[j]);
-        }
-        for (; i < count; ++i) fold(channelOf(phase + i), samples[i], samples[i]);
-    }
-    std::int16_t max[MaxIndexChannels];
-    std::int16_t min[MaxIndexChannels];
-
-  private:
-    std::uint32_t channelOf(std::uint32_t k) const {
-        return channels == 1 ? 0 : channels == 2 ? (k & 1) : k % channels;
-    }
-    void fold(std::uint32_t c, std::int16_t hi, std::int16_t lo) {
-        max[c] = std::max(max[c], hi);
-        min[c] = std::min(min[c], lo);
-    }
-    std::uint32_t channels;
-};
-
-}  // namespace
-
-void Twavefile::RebuildIndex() {
+void Twavefile::RebuildIndex(std::uint32_t keep) {
     const std::uint32_t F = frames;
     const std::uint32_t C = channels;
-    if (F <= BlockFrames) return;
-    progress = 0;
-    std::int32_t newPeak = 0;
-    const std::uint32_t B = F / BlockFrames;
-    Tindexdata built((static_cast<std::size_t>(B) + 1) * C);
-    BlockExtremes extremes(C);
-    for (std::uint32_t b = 0; b <= B; ++b) {
-        progress = static_cast<std::int32_t>(std::uint64_t{b} * 100 / B);
-        const std::uint32_t n = b == B ? F % BlockFrames : BlockFrames;
-        extremes.reset();
-        if (n > 0) {
-            const std::uint32_t first = b * BlockFrames * C;
-            current->scan(first, first + n * C - 1,
-                          [&, at = first](const std::int16_t* p, std::uint32_t count) mutable {
-                              extremes.add(p, count, C == 1 ? 0 : at % C);
-                              at += count;
-                          });
-        }
-        for (std::uint32_t c = 0; c < C; ++c) {
-            built[b * C + c] =
-                n == 0 ? Tindextype{0, 0} : Tindextype{extremes.max[c], extremes.min[c]};
-            newPeak = std::max<std::int32_t>(newPeak, built[b * C + c].Max);
-        }
+    if (F <= BlockFrames) {
+        // Too short to rebuild: Index and Peak stay as they are, whatever audio they describe.
+        indexCurrent = false;
+        return;
     }
-    // The index is swapped in whole, so a reader never sees a half-built one.
-    index = std::move(built);
-    peak = static_cast<std::int16_t>(newPeak);
     progress = 0;
+    const std::uint32_t B = F / BlockFrames;
+    TIndexBuilder builder(F, C, indexCurrent ? &index : nullptr, keep);
+    while (!builder.Complete()) {
+        const std::uint32_t b = builder.NextFrame() / BlockFrames;
+        progress = static_cast<std::int32_t>(std::uint64_t{b} * 100 / B);
+        // A few blocks at a time, so that progress moves.
+        const std::uint32_t first = builder.NextFrame();
+        const std::uint32_t last = std::min(F, first + 64 * BlockFrames);
+        current->scan(first * C, last * C - 1,
+                      [&builder](const std::int16_t* p, std::uint32_t n) { builder.Add(p, n); });
+    }
+    TakeIndex(builder);
+    progress = 0;
+}
+
+void Twavefile::TakeIndex(TIndexBuilder& builder) {
+    // The index is swapped in whole, so a reader never sees a half-built one.
+    index = builder.TakeIndex();
+    peak = builder.Peak();
+    indexCurrent = true;
 }
 
 }  // namespace kestrune

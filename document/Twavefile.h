@@ -47,6 +47,7 @@ enum class TOperation : int {
 };
 
 class Twavefile;
+class TIndexBuilder;
 // onLoaded and onReady: (document, true).
 using TDocumentEvent = std::function<void(Twavefile&, bool)>;
 // OnAction: (document, can undo, can redo).
@@ -170,7 +171,10 @@ class Twavefile {
     void RaiseOnAction(bool canUndo, bool canRedo);
 
     // Operation procedures (worker thread).
-    void RebuildIndex();
+    // Recomputes Index and Peak from Current. Groups before block `keep` are taken over from the
+    // present index when it describes Current's audio up to there.
+    void RebuildIndex(std::uint32_t keep = 0);
+    void TakeIndex(TIndexBuilder& builder);
     void Load();
     void Export();
     bool StartExport();
@@ -196,7 +200,10 @@ class Twavefile {
     // new length, Target becomes Current, the index rebuilt, ready again, OnAction.
     void BeginTransaction();
     void CreateTarget(std::uint32_t newFrames);
-    void CommitTransaction(std::uint32_t newFrames, bool reportsProgress);
+    // `built` holds the new index when the operation built it while writing; otherwise the index
+    // is rebuilt from the new file, taking over the groups before block `keep`.
+    void CommitTransaction(std::uint32_t newFrames, bool reportsProgress,
+                           TIndexBuilder* built = nullptr, std::uint32_t keep = 0);
     // Copies frames [0, s) of Current to Target, and frames [u, F) of Current to Target from v.
     void CopyHead(std::uint32_t s);
     void CopyTail(std::uint32_t u, std::uint32_t v);
@@ -231,6 +238,7 @@ class Twavefile {
     std::int16_t peak = 0;
     std::atomic<bool> ready{false};
     Tindexdata index;
+    bool indexCurrent = false;  // Index describes Current's audio (worker and UI, never both)
     std::uint16_t channels = 0;
     std::uint32_t sampleRate = 0;
     std::uint32_t frames = 0;

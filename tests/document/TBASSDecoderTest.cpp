@@ -195,10 +195,20 @@ TEST(TBASSDecoder, DecodesEveryFormat) {
         {"alac.m4a", "-c:a alac", 2, 0, 0, 0.002},
         {"raw.aac", "-c:a aac -f adts", 2, 0, 3072, 0.05},
         {"t.wma", "-c:a wmav2", 2, 2048, 2048, 0.05},
+        {"t.ape", nullptr, 1, 0, 0, 0.002},  // no encoder for it on the system: written here
     };
     for (const auto& c : cases) {
         const std::string path = dir.file(c.name);
-        MakeTone(path, c.codec, 44100, c.channels, 1.0);
+        if (c.codec) {
+            MakeTone(path, c.codec, 44100, c.channels, 1.0);
+        } else {
+            const std::string raw = dir.file("tone.raw");
+            MakeTone(raw, "-f s16le -c:a pcm_s16le", 44100, 1, 1.0);
+            const auto bytes = test::ReadFile(raw);
+            std::vector<std::int16_t> tone(bytes.size() / 2);
+            std::memcpy(tone.data(), bytes.data(), tone.size() * 2);
+            test::WriteMonkeysAudio(path, tone);
+        }
         const auto d = Decode(path, dir.file("out.wav"));
         ASSERT_TRUE(d.open) << c.name;
         EXPECT_EQ(d.file.channels, c.channels) << c.name;
@@ -405,12 +415,23 @@ TEST(TBASSDecoder, SurvivesBadInput) {
     inputs.push_back("missing.wav");
 
     // Valid files cut short at several points.
-    const char* codecs[][2] = {{"t.mp3", "-c:a libmp3lame"}, {"t.flac", "-c:a flac"},
-                               {"t.m4a", "-c:a aac"},        {"t.ogg", "-c:a libvorbis"},
-                               {"t.wma", "-c:a wmav2"},      {"t.wav", "-c:a pcm_s16le"}};
+    const char* codecs[][2] = {{"t.mp3", "-c:a libmp3lame"},
+                               {"t.flac", "-c:a flac"},
+                               {"t.m4a", "-c:a aac"},
+                               {"t.ogg", "-c:a libvorbis"},
+                               {"t.wma", "-c:a wmav2"},
+                               {"t.wav", "-c:a pcm_s16le"},
+                               {"t.ape", nullptr}};
     for (const auto& [name, codec] : codecs) {
         const std::string path = dir.file(name);
-        MakeTone(path, codec, 44100, 2, 1.0);
+        if (codec) {
+            MakeTone(path, codec, 44100, 2, 1.0);
+        } else {
+            std::vector<std::int16_t> ramp(30000);
+            for (std::size_t i = 0; i < ramp.size(); ++i)
+                ramp[i] = static_cast<std::int16_t>((i * 37) % 20000 - 10000);
+            test::WriteMonkeysAudio(path, ramp);
+        }
         const auto whole = test::ReadFile(path);
         for (const std::size_t cut : {std::size_t{1}, std::size_t{10}, std::size_t{100},
                                       std::size_t{1000}, whole.size() / 2, whole.size() - 1})
