@@ -6,6 +6,10 @@
 #include <numbers>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "document/TIndexBuilder.h"
 #include "document/Twavefile.h"
 
@@ -13,7 +17,7 @@ namespace kestrune {
 
 namespace {
 
-constexpr std::uint32_t kChunkFrames = 16384;
+constexpr std::uint32_t kChunkFrames = 262144;
 
 std::int16_t Saturate(double v) {
     return static_cast<std::int16_t>(std::clamp(std::nearbyint(v), -32768.0, 32767.0));
@@ -157,7 +161,21 @@ namespace {
 // Writes the `count` frames of `in` into `out` in reverse frame order, channels in place.
 template <std::uint32_t C>
 void ReverseFrames(const std::int16_t* in, std::int16_t* out, std::uint32_t count) {
-    for (std::uint32_t k = 0; k < count; ++k)
+    std::uint32_t k = 0;
+#if defined(__SSE2__)
+    // 16 bytes at a time: four stereo frames or eight mono ones, reversed in a register.
+    constexpr std::uint32_t perVector = 8 / C;
+    for (; k + perVector <= count; k += perVector) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k * C));
+        v = _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3));  // reverses 32-bit units
+        if constexpr (C == 1) {
+            v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 0, 1));
+            v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(2, 3, 0, 1));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (count - k - perVector) * C), v);
+    }
+#endif
+    for (; k < count; ++k)
         for (std::uint32_t c = 0; c < C; ++c) out[(count - 1 - k) * C + c] = in[k * C + c];
 }
 

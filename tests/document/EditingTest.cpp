@@ -240,6 +240,12 @@ TEST_F(Editing, ReverseKeepsChannelsAndTwiceRestores) {
     Do([&] { doc.Invert(); });
     Do([&] { doc.Invert(); });
     EXPECT_EQ(Audio(), s0);
+    doc.Close();
+
+    const Samples mono = Ramp(1001, 17);  // not a whole number of 16-byte pieces
+    Start(1, mono);
+    Do([&] { doc.Reverse(); });
+    EXPECT_EQ(Audio(), Samples(mono.rbegin(), mono.rend()));
 }
 
 TEST_F(Editing, TheWorkedUndoSequence) {
