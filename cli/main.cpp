@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,16 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + (argc > 1 ? 2 : 1), argv + argc);
     const std::string command = argc > 1 ? argv[1] : "";
     kestrune::QuietCodecLibraryLog();
-    if (command == "info") return RunInfo(args);
-    if (command == "create") return RunCreate(args);
-    if (command == "play") return RunPlay(args);
+    try {
+        // A failure the commands do not expect still unwinds their sessions, which delete the
+        // working files.
+        if (command == "info") return RunInfo(args);
+        if (command == "create") return RunCreate(args);
+        if (command == "play") return RunPlay(args);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
     if (command == "--version" && args.empty()) {
         std::printf("%s %s (%s)\n", KESTRUNE_PRODUCT_NAME, KESTRUNE_FILE_VERSION,
                     kestrune::CodecLibraryVersions().c_str());
