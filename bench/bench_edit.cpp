@@ -2,6 +2,7 @@
 //   bench_edit cut SRC SECONDS     Cut of SECONDS from the middle, rebuild included
 //   bench_edit reverse SRC         Reverse of the whole document, rebuild included
 //   bench_edit undo SRC            the UI-thread part of Undo after an edit (store swap, header)
+//   bench_edit export SRC OUT      the Export of the whole document to OUT (.m4r, .wav, .mp3)
 // SRC is a stereo working file (bench_store make); it is copied first and left untouched.
 // Each prints the seconds the timed part took.
 
@@ -36,7 +37,8 @@ double Since(std::chrono::steady_clock::time_point start) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_edit cut SRC SECONDS | reverse SRC | undo SRC\n");
+        std::fprintf(stderr,
+                     "usage: bench_edit cut SRC SECONDS | reverse SRC | undo SRC | export SRC OUT\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -69,6 +71,11 @@ int main(int argc, char** argv) {
         doc.Undo();  // returns once the store is swapped; the rebuild runs on the worker
         seconds = Since(t);
         WaitIdle(ui, doc, 600);
+    } else if (mode == "export" && argc == 4) {
+        const auto t = std::chrono::steady_clock::now();
+        if (!doc.SaveRange(argv[3], 0, doc.Frames())) return 1;
+        WaitIdle(ui, doc, 600);
+        seconds = Since(t);
     } else {
         std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
         return 2;

@@ -58,13 +58,14 @@ int TMixerStream::GetData(float* buffer, int bytes) {
     while (delivered < wanted) {
         if (pendingRead < pendingFrames) {
             const std::size_t n = std::min(wanted - delivered, pendingFrames - pendingRead);
-            std::copy_n(pending.data() + pendingRead * channels, n * channels,
+            std::copy_n(pendingData + pendingRead * channels, n * channels,
                         buffer + delivered * channels);
             pendingRead += n;
             delivered += n;
             continue;
         }
         pendingRead = pendingFrames = 0;
+        pendingData = pending.data();
         if (!Refill()) break;
     }
     const bool exhausted = finished && pendingRead == pendingFrames;
@@ -90,9 +91,28 @@ bool TMixerStream::Refill() {
                 break;
             }
         }
-        Convert(const_cast<const std::uint8_t* const*>(frame->extended_data), frame->nb_samples);
+        if (swr) {
+            Convert(const_cast<const std::uint8_t* const*>(frame->extended_data),
+                    frame->nb_samples);
+        } else if (pendingFrames == 0) {
+            // Already what the mixer delivers: served from the frame itself.
+            pendingData = reinterpret_cast<const float*>(frame->data[0]);
+            pendingFrames = static_cast<std::size_t>(frame->nb_samples);
+        } else {
+            // Behind the tail of a previous format: appended to it.
+            const std::size_t samples = static_cast<std::size_t>(frame->nb_samples) * channels;
+            Reserve(pendingFrames + static_cast<std::size_t>(frame->nb_samples));
+            std::copy_n(reinterpret_cast<const float*>(frame->data[0]), samples,
+                        pending.data() + pendingFrames * channels);
+            pendingFrames += static_cast<std::size_t>(frame->nb_samples);
+        }
     }
     return pendingFrames > 0;
+}
+
+void TMixerStream::Reserve(std::size_t frames) {
+    if (pending.size() < frames * channels) pending.resize(frames * channels);
+    pendingData = pending.data();
 }
 
 bool TMixerStream::Configure(const AVFrame& frame) {
@@ -113,6 +133,12 @@ bool TMixerStream::Configure(const AVFrame& frame) {
         return false;
     ChannelLayout out;
     av_channel_layout_default(&out.value, channels);
+
+    if (frame.format == AV_SAMPLE_FMT_FLT && frame.sample_rate == Rate &&
+        av_channel_layout_compare(&in.value, &out.value) == 0) {
+        input = std::move(format);  // nothing to convert
+        return true;
+    }
 
     SwrContext* raw = nullptr;
     if (swr_alloc_set_opts2(&raw, &out.value, AV_SAMPLE_FMT_FLT, Rate, &in.value,
@@ -141,8 +167,7 @@ bool TMixerStream::Configure(const AVFrame& frame) {
 void TMixerStream::Convert(const std::uint8_t* const* data, int samples) {
     const int room = swr_get_out_samples(swr.get(), samples);
     if (room <= 0) return;
-    const std::size_t need = (pendingFrames + static_cast<std::size_t>(room)) * channels;
-    if (pending.size() < need) pending.resize(need);
+    Reserve(pendingFrames + static_cast<std::size_t>(room));
     std::uint8_t* out[] = {
         reinterpret_cast<std::uint8_t*>(pending.data() + pendingFrames * channels)};
     const int got =
@@ -151,10 +176,10 @@ void TMixerStream::Convert(const std::uint8_t* const* data, int samples) {
 }
 
 void TMixerStream::Drain() {
+    input.reset();
     if (!swr) return;
     for (;;) {
-        const std::size_t need = (pendingFrames + DrainStep) * channels;
-        if (pending.size() < need) pending.resize(need);
+        Reserve(pendingFrames + DrainStep);
         std::uint8_t* out[] = {
             reinterpret_cast<std::uint8_t*>(pending.data() + pendingFrames * channels)};
         const int got = swr_convert(swr.get(), out, DrainStep, nullptr, 0);
@@ -162,7 +187,6 @@ void TMixerStream::Drain() {
         pendingFrames += static_cast<std::size_t>(got);
     }
     swr.reset();
-    input.reset();
 }
 
 }  // namespace kestrune

@@ -49,14 +49,19 @@ class TMixerStream {
     bool Configure(const struct AVFrame& frame);
     void Drain();
     void Convert(const std::uint8_t* const* data, int samples);
+    // Gives `pending` room for `frames` frames and makes it the store of the pending frames.
+    void Reserve(std::size_t frames);
 
     TSourceStream& source;
     int channels;
     std::unique_ptr<SwrContext, SwrDeleter> swr;
-    std::unique_ptr<InputFormat> input;  // what `swr` is set up for
-    std::vector<float> pending;          // converted frames not yet delivered
+    std::unique_ptr<InputFormat> input;  // the format being converted (no `swr`: none needed)
+    std::vector<float> pending;          // converted frames
+    // The frames not yet delivered: in `pending`, or in the source's current frame when it
+    // needs no conversion. pendingRead of pendingFrames are delivered.
+    const float* pendingData = nullptr;
     std::size_t pendingFrames = 0;
-    std::size_t pendingRead = 0;  // frames of `pending` already delivered
+    std::size_t pendingRead = 0;
     bool finished = false;
 };
 

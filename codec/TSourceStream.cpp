@@ -138,16 +138,15 @@ std::unique_ptr<TSourceStream> TSourceStream::Open(const std::string& path) {
     if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
 
     auto impl = std::make_unique<Impl>();
+    // The "file:" prefix keeps a name with a colon from being taken for another protocol, and
+    // the white list keeps a playlist-like file from reaching anything but local files.
+    const std::string url = "file:" + path;
     AVDictionary* rawOptions = nullptr;
     av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
-    DictionaryPtr options(rawOptions);
     AVFormatContext* rawFormat = nullptr;
-    // The "file:" prefix keeps a name with a colon from being taken for another protocol.
-    const std::string url = "file:" + path;
-    rawOptions = options.release();
     const int opened = avformat_open_input(&rawFormat, url.c_str(), nullptr, &rawOptions);
-    options.reset(rawOptions);
-    if (opened < 0) return nullptr;  // FFmpeg frees the context on failure
+    const DictionaryPtr unused(rawOptions);  // the options FFmpeg did not take
+    if (opened < 0) return nullptr;          // FFmpeg frees the context on failure
     impl->format.reset(rawFormat);
     AVFormatContext& format = *impl->format;
 

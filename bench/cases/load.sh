@@ -1,8 +1,8 @@
-# Loading: decoding into the working file with its peak index (bench_decode) against the ffmpeg
-# command line decoding the same file to 16-bit stereo at 44100 Hz; a 5-minute stereo MP3 and a
-# 5-minute 48 kHz stereo FLAC (resampled). Runs alternate; medians of 5.
-# Then the peak resident memory of loading a 60-minute MP3: on that line kestrune= is in MB and
-# the target is a maximum in MB.
+# Loading through the document's Load (`kestrune-cli info`: decoding into the working file with
+# its peak index, then deleting it) against the ffmpeg command line decoding the same file to
+# 16-bit stereo at 44100 Hz; a 5-minute stereo MP3 and a 5-minute 48 kHz stereo FLAC
+# (resampled). Whole processes, runs alternate; medians of 5. Then the peak resident memory of
+# loading a 60-minute MP3: on that line kestrune= is in MB and the target is a maximum in MB.
 source "$BENCH_LIB"
 mp3="$WORK/load-5min.mp3"
 flac="$WORK/load-5min-48k.flac"
@@ -21,7 +21,7 @@ for item in "load-mp3-5min $mp3" "load-flac48-5min $flac"; do
   name=${item%% *}; file=${item#* }
   k=(); r=()
   for i in 1 2 3 4 5; do
-    k+=("$(seconds bench_decode "$file" "$WORK/k.wav")"); rm -f "$WORK/k.wav"
+    k+=("$(TMPDIR="$WORK" seconds kestrune-cli info "$file")")
     r+=("$(seconds ffmpeg -nostdin -i "$file" -ar 44100 -ac 2 -f s16le -y "$WORK/r.raw")")
     rm -f "$WORK/r.raw"
   done
@@ -34,7 +34,6 @@ list="$WORK/load-60min.txt"
 : >"$list"
 for i in $(seq 12); do echo "file '$mp3'" >>"$list"; done
 ffmpeg -nostdin -v error -f concat -safe 0 -i "$list" -c copy -y "$long"
-kb=$(bench_decode "$long" "$WORK/k.wav" | sed -n 's/.*maxrss_kb=\([0-9]*\).*/\1/p')
-rm -f "$WORK/k.wav"
+kb=$(TMPDIR="$WORK" /usr/bin/time -f %M kestrune-cli info "$long" 2>&1 >/dev/null | tail -n 1)
 bench_line load-mp3-60min-peak-rss "$(awk -v kb="$kb" 'BEGIN{ printf "%.1f", kb / 1024 }')" "" 64
 rm -f "$mp3" "$flac" "$long" "$list"

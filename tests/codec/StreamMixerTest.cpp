@@ -275,29 +275,34 @@ TEST(TMixerStream, DownMixesSixChannelsToStereo) {
 
 TEST(TMixerStream, FollowsARateChangeMidStream) {
     TestDir dir;
-    // Two MP3 files back to back: one second at 44100 Hz, then one at 48000 Hz.
+    // MP3 files back to back, one second each: 44100 Hz (delivered as decoded), 48000 Hz
+    // (resampled), 44100 Hz again (behind the resampler's tail).
     const std::string a = dir.file("a.mp3");
     const std::string b = dir.file("b.mp3");
     MakeTone(a, "-c:a libmp3lame -write_xing 0 -id3v2_version 0", 44100, 1, 1.0);
     MakeTone(b, "-c:a libmp3lame -write_xing 0 -id3v2_version 0", 48000, 1, 1.0);
     const auto ab = test::ReadFile(a);
-    auto both = ab;
     const auto bb = test::ReadFile(b);
-    both.insert(both.end(), bb.begin(), bb.end());
+    auto all = ab;
+    all.insert(all.end(), bb.begin(), bb.end());
+    all.insert(all.end(), ab.begin(), ab.end());
     const std::string joined = dir.file("joined.mp3");
     std::ofstream(joined, std::ios::binary)
-        .write(reinterpret_cast<const char*>(both.data()),
-               static_cast<std::streamsize>(both.size()));
+        .write(reinterpret_cast<const char*>(all.data()), static_cast<std::streamsize>(all.size()));
 
     const auto source = TSourceStream::Open(joined);
     ASSERT_NE(source, nullptr);
     TMixerStream mixer(*source, 1);
     const auto samples = PullAll(mixer);
     // Each part carries its encoder's delay and padding (up to about 2000 frames).
-    EXPECT_NEAR(static_cast<double>(samples.size()), 2 * 44100, 4500);
-    // The second part, resampled, keeps its pitch.
-    const std::size_t first = samples.size() - 44100 + 8000;
-    EXPECT_NEAR(test::Crossings(samples, 1, 0, first, first + 22050), 220, 2);
+    EXPECT_NEAR(static_cast<double>(samples.size()), 3 * 44100, 6000);
+    // Half a second from the middle of each part: every part keeps its pitch.
+    for (const std::size_t part : {0, 1, 2}) {
+        const std::size_t first = part * 44100 + 12000;
+        EXPECT_NEAR(test::Crossings(samples, 1, 0, first, first + 22050), 220, 2) << part;
+        EXPECT_NEAR(test::Rms(samples, 1, 0, first, first + 22050), 0.5 / std::sqrt(2), 0.03)
+            << part;
+    }
 }
 
 }  // namespace
