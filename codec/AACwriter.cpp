@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <new>
 #include <stdexcept>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/dict.h>
-#include <libavutil/error.h>
 #include <libavutil/opt.h>
 }
 
@@ -19,27 +15,17 @@ namespace kestrune {
 
 namespace {
 
-constexpr const char* WriteError = "Could not write the ringtone file: ";
-constexpr const char* EncodeError = "Could not encode the ringtone: ";
+constexpr EncodedFile::Messages AacMessages{
+    .open = "Unable to AAC open encoder",
+    .create = "Unable to create M4R file",
+    .write = "Could not write the ringtone file: ",
+    .encode = "Could not encode the ringtone: ",
+};
 
-void FreeEncoder(AVCodecContext* c) {
-    avcodec_free_context(&c);
-}
-void FreeFrame(AVFrame* f) {
-    av_frame_free(&f);
-}
-void FreePacket(AVPacket* p) {
-    av_packet_free(&p);
-}
-void FreeMuxer(AVFormatContext* m) {
-    if (m->pb) avio_closep(&m->pb);
-    avformat_free_context(m);
-}
-
-std::string AvErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
+// libfdk_aac when the FFmpeg build has it, else the native encoder; null when neither is there.
+const AVCodec* FindEncoder() {
+    const AVCodec* codec = avcodec_find_encoder_by_name("libfdk_aac");
+    return codec ? codec : avcodec_find_encoder_by_name("aac");
 }
 
 bool SupportsRate(const AVCodec* codec, int rate) {
@@ -117,21 +103,12 @@ std::string AACwriter::M4rPath(const std::string& path) {
 }
 
 AACwriter::AACwriter(const std::string& path, int channels)
-    : channels_(channels),
-      encoder_(nullptr, FreeEncoder),
-      frame_(nullptr, FreeFrame),
-      packet_(nullptr, FreePacket),
-      muxer_(nullptr, FreeMuxer) {
+    : channels_(channels), file_(FindEncoder(), AacMessages) {
     input_.resize(BufferBytes / sizeof(std::int16_t));
 
-    const AVCodec* codec = avcodec_find_encoder_by_name("libfdk_aac");
-    if (!codec) codec = avcodec_find_encoder_by_name("aac");
-    if (codec) encoder_.reset(avcodec_alloc_context3(codec));
-    frame_.reset(av_frame_alloc());
-    packet_.reset(av_packet_alloc());
-    if (!encoder_ || !frame_ || !packet_) throw std::runtime_error("Unable to AAC open encoder");
+    AVCodecContext* c = file_.Encoder();
+    const AVCodec* codec = c->codec;
     encoderName_ = codec->name;
-    AVCodecContext* c = encoder_.get();
 
     if (av_opt_set_int(c, "profile", FF_PROFILE_AAC_LOW, 0) < 0)
         throw std::runtime_error("Unable to set the AOT");
@@ -175,42 +152,11 @@ AACwriter::AACwriter(const std::string& path, int channels)
     frameLength_ = c->frame_size;
     frameSamples_ = static_cast<std::uint32_t>(frameLength_ * channels);
 
-    frame_->format = c->sample_fmt;
-    frame_->sample_rate = SampleRate;
-    frame_->nb_samples = frameLength_;
-    if (av_channel_layout_copy(&frame_->ch_layout, &c->ch_layout) < 0 ||
-        av_frame_get_buffer(frame_.get(), 0) < 0)
-        throw std::bad_alloc();
-
-    outputPath_ = M4rPath(path);
-
-    AVFormatContext* m = nullptr;
-    if (avformat_alloc_output_context2(&m, nullptr, "ipod", outputPath_.c_str()) < 0 || !m)
-        throw std::runtime_error("Unable to create M4R file");
-    muxer_.reset(m);
-    stream_ = avformat_new_stream(m, nullptr);
-    if (!stream_ || avcodec_parameters_from_context(stream_->codecpar, c) < 0)
-        throw std::runtime_error("Unable to create M4R file");
-    stream_->time_base = c->time_base;
-
-    // "file:" keeps a colon in the name from being read as a protocol.
-    if (avio_open(&m->pb, ("file:" + outputPath_).c_str(), AVIO_FLAG_WRITE) < 0)
-        throw std::runtime_error("Unable to create M4R file");
-    AVDictionary* options = nullptr;
-    av_dict_set_int(&options, "movie_timescale", MovieTimeScale, 0);
-    const int header = avformat_write_header(m, &options);
-    const int unused = av_dict_count(options);
-    av_dict_free(&options);
-    if (header < 0 || unused > 0 || m->pb->error < 0) {
-        CloseAndRemove();
-        throw std::runtime_error("Unable to create M4R file");
-    }
-
-    state_ = State::Active;
+    file_.Open("ipod", M4rPath(path), {{"movie_timescale", MovieTimeScale}});
 }
 
 AACwriter::~AACwriter() {
-    if (state_ != State::Active) return;
+    if (!file_.IsOpen()) return;
     try {
         Finish();
     } catch (...) {
@@ -219,8 +165,8 @@ AACwriter::~AACwriter() {
 }
 
 void AACwriter::WriteSamples(const std::int16_t* samples, std::uint32_t bytes) {
-    if (state_ == State::Failed) throw std::runtime_error(failure_);
-    if (state_ != State::Active || bytes == 0) return;
+    file_.RaiseIfFailed();
+    if (!file_.IsOpen() || bytes == 0) return;
     try {
         const auto* in = reinterpret_cast<const std::uint8_t*>(samples);
         auto* buffer = reinterpret_cast<std::uint8_t*>(input_.data());
@@ -239,13 +185,13 @@ void AACwriter::WriteSamples(const std::int16_t* samples, std::uint32_t bytes) {
             std::memmove(buffer, buffer + frames * frameBytes, fill_);
         }
     } catch (const std::exception& e) {
-        Fail(e.what());
+        file_.Fail(e.what());
     }
 }
 
 void AACwriter::Finish() {
-    if (state_ == State::Failed) throw std::runtime_error(failure_);
-    if (state_ != State::Active) return;
+    file_.RaiseIfFailed();
+    if (!file_.IsOpen()) return;
     try {
         if (fill_ > 0) {
             const std::uint32_t frameBytes = 2 * frameSamples_;
@@ -256,63 +202,15 @@ void AACwriter::Finish() {
                         static_cast<int>((fill_ + bytesPerFrame - 1) / bytesPerFrame));
             fill_ = 0;
         }
-        Encode(nullptr);
-        Check(av_write_trailer(muxer_.get()));
-        Check(avio_closep(&muxer_->pb));
+        file_.Close();
     } catch (const std::exception& e) {
-        Fail(e.what());
+        file_.Fail(e.what());
     }
-    state_ = State::Finished;
-    muxer_.reset();
-    stream_ = nullptr;
 }
 
 void AACwriter::EncodeFrame(const std::int16_t* samples, int frames) {
-    AVFrame* f = frame_.get();
-    // The encoder has let go of the previous frame, so this keeps the same buffers.
-    if (av_frame_make_writable(f) < 0) throw std::bad_alloc();
-    Convert(samples, frameLength_, channels_, f);
-    f->nb_samples = frames;
-    f->pts = pts_;
-    pts_ += frames;
-    Encode(f);
-}
-
-void AACwriter::Encode(AVFrame* frame) {
-    AVCodecContext* c = encoder_.get();
-    int result = avcodec_send_frame(c, frame);
-    if (result < 0) throw std::runtime_error(EncodeError + AvErrorText(result));
-    AVPacket* p = packet_.get();
-    for (;;) {
-        result = avcodec_receive_packet(c, p);
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
-        if (result < 0) throw std::runtime_error(EncodeError + AvErrorText(result));
-        // The encoder's delay shows as negative times on the first packets; the muxer turns
-        // them into the edit list that hides it.
-        av_packet_rescale_ts(p, c->time_base, stream_->time_base);
-        p->stream_index = stream_->index;
-        result = av_write_frame(muxer_.get(), p);
-        av_packet_unref(p);
-        Check(result);
-    }
-}
-
-void AACwriter::Check(int result) {
-    if (result < 0) throw std::runtime_error(WriteError + AvErrorText(result));
-}
-
-void AACwriter::Fail(const std::string& message) {
-    state_ = State::Failed;
-    failure_ = message;
-    CloseAndRemove();
-    throw std::runtime_error(failure_);
-}
-
-void AACwriter::CloseAndRemove() {
-    muxer_.reset();
-    stream_ = nullptr;
-    std::error_code ignored;
-    std::filesystem::remove(outputPath_, ignored);
+    Convert(samples, frameLength_, channels_, file_.WritableFrame());
+    file_.EncodeFrame(frames);
 }
 
 }  // namespace kestrune

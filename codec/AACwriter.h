@@ -1,17 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "codec/EncodedFile.h"
 #include "codec/TSampleWriter.h"
-
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct AVStream;
 
 namespace kestrune {
 
@@ -53,7 +47,7 @@ class AACwriter final : public TSampleWriter {
     void WriteSamples(const std::int16_t* samples, std::uint32_t bytes) override;
     // Encodes the remainder (zero-padded), drains the encoder, writes the index and closes.
     void Finish() override;
-    const std::string& OutputPath() const override { return outputPath_; }
+    const std::string& OutputPath() const override { return file_.Path(); }
 
     // The libavcodec encoder in use ("libfdk_aac" or "aac").
     const char* EncoderName() const { return encoderName_; }
@@ -65,30 +59,17 @@ class AACwriter final : public TSampleWriter {
     static std::string M4rPath(const std::string& path);
 
   private:
-    enum class State { Active, Finished, Failed };
-
+    // Encodes the frame of interleaved samples at `samples`, of which the first `frames` sample
+    // frames count (the rest pads the last frame).
     void EncodeFrame(const std::int16_t* samples, int frames);
-    void Encode(AVFrame* frame);  // nullptr drains
-    void Check(int result);       // raises the write error for a negative FFmpeg result
-    [[noreturn]] void Fail(const std::string& message);
-    void CloseAndRemove();
 
-    std::string outputPath_;
     int channels_;
     const char* encoderName_ = "";
     std::vector<std::int16_t> input_;  // BufferBytes bytes
     std::uint32_t fill_ = 0;           // bytes in input_ short of a whole frame
     std::uint32_t frameSamples_ = 0;
-    int frameLength_ = 0;   // sample frames per encoded frame
-    std::int64_t pts_ = 0;  // sample frames sent to the encoder
-    State state_ = State::Failed;
-    std::string failure_;
-
-    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> encoder_;
-    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame_;
-    std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet_;
-    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> muxer_;
-    AVStream* stream_ = nullptr;  // owned by muxer_
+    int frameLength_ = 0;  // sample frames per encoded frame
+    EncodedFile file_;
 };
 
 }  // namespace kestrune

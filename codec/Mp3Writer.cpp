@@ -2,16 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <new>
 #include <stdexcept>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
-#include <libavutil/opt.h>
 }
 
 namespace kestrune {
@@ -19,29 +14,13 @@ namespace kestrune {
 namespace {
 
 constexpr const char* OpenError = "Unable to open the MP3 encoder";
-constexpr const char* CreateError = "Unable to create MP3 file";
-constexpr const char* WriteError = "Could not write the MP3 file: ";
-constexpr const char* EncodeError = "Could not encode the MP3 file: ";
 
-void FreeEncoder(AVCodecContext* c) {
-    avcodec_free_context(&c);
-}
-void FreeFrame(AVFrame* f) {
-    av_frame_free(&f);
-}
-void FreePacket(AVPacket* p) {
-    av_packet_free(&p);
-}
-void FreeMuxer(AVFormatContext* m) {
-    if (m->pb) avio_closep(&m->pb);
-    avformat_free_context(m);
-}
-
-std::string AvErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
+constexpr EncodedFile::Messages Mp3Messages{
+    .open = OpenError,
+    .create = "Unable to create MP3 file",
+    .write = "Could not write the MP3 file: ",
+    .encode = "Could not encode the MP3 file: ",
+};
 
 bool Offers(const AVCodec* codec, AVSampleFormat format) {
     if (!codec->sample_fmts) return false;
@@ -50,62 +29,34 @@ bool Offers(const AVCodec* codec, AVSampleFormat format) {
     return false;
 }
 
-}  // namespace
-
-Mp3Writer::Mp3Writer(const std::string& path, int channels)
-    : path_(path),
-      channels_(channels),
-      encoder_(nullptr, FreeEncoder),
-      frame_(nullptr, FreeFrame),
-      packet_(nullptr, FreePacket),
-      muxer_(nullptr, FreeMuxer) {
+// libmp3lame, for one or two channels of planar 16-bit samples.
+const AVCodec* FindEncoder(int channels) {
     const AVCodec* codec = avcodec_find_encoder_by_name("libmp3lame");
     if (!codec || (channels != 1 && channels != 2) || !Offers(codec, AV_SAMPLE_FMT_S16P))
         throw std::runtime_error(OpenError);
-    encoder_.reset(avcodec_alloc_context3(codec));
-    frame_.reset(av_frame_alloc());
-    packet_.reset(av_packet_alloc());
-    if (!encoder_ || !frame_ || !packet_) throw std::runtime_error(OpenError);
-    AVCodecContext* c = encoder_.get();
+    return codec;
+}
+
+}  // namespace
+
+Mp3Writer::Mp3Writer(const std::string& path, int channels)
+    : channels_(channels), file_(FindEncoder(channels), Mp3Messages) {
+    AVCodecContext* c = file_.Encoder();
     c->sample_fmt = AV_SAMPLE_FMT_S16P;
     c->sample_rate = SampleRate;
     c->time_base = AVRational{1, SampleRate};
     av_channel_layout_default(&c->ch_layout, channels);
     c->bit_rate = BitRate;  // constant bit rate: no quality scale, no "abr"
-    if (avcodec_open2(c, codec, nullptr) < 0 || c->frame_size <= 0)
+    if (avcodec_open2(c, c->codec, nullptr) < 0 || c->frame_size <= 0)
         throw std::runtime_error(OpenError);
     frameLength_ = c->frame_size;
     pending_.resize(static_cast<std::size_t>(frameLength_ * channels));
 
-    frame_->format = c->sample_fmt;
-    frame_->sample_rate = SampleRate;
-    frame_->nb_samples = frameLength_;
-    if (av_channel_layout_copy(&frame_->ch_layout, &c->ch_layout) < 0 ||
-        av_frame_get_buffer(frame_.get(), 0) < 0)
-        throw std::bad_alloc();
-
-    AVFormatContext* m = nullptr;
-    if (avformat_alloc_output_context2(&m, nullptr, "mp3", path_.c_str()) < 0 || !m)
-        throw std::runtime_error(CreateError);
-    muxer_.reset(m);
-    stream_ = avformat_new_stream(m, nullptr);
-    if (!stream_ || avcodec_parameters_from_context(stream_->codecpar, c) < 0)
-        throw std::runtime_error(CreateError);
-    stream_->time_base = c->time_base;
-    // "file:" keeps a colon in the name from being read as a protocol.
-    if (avio_open(&m->pb, ("file:" + path_).c_str(), AVIO_FLAG_WRITE) < 0)
-        throw std::runtime_error(CreateError);
-    if (avformat_write_header(m, nullptr) < 0 || m->pb->error < 0) {
-        muxer_.reset();
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-        throw std::runtime_error(CreateError);
-    }
-    state_ = State::Active;
+    file_.Open("mp3", path);
 }
 
 Mp3Writer::~Mp3Writer() {
-    if (state_ != State::Active) return;
+    if (!file_.IsOpen()) return;
     try {
         Finish();
     } catch (...) {
@@ -114,8 +65,8 @@ Mp3Writer::~Mp3Writer() {
 }
 
 void Mp3Writer::WriteSamples(const std::int16_t* samples, std::uint32_t bytes) {
-    if (state_ == State::Failed) throw std::runtime_error(failure_);
-    if (state_ != State::Active || bytes == 0) return;
+    file_.RaiseIfFailed();
+    if (!file_.IsOpen() || bytes == 0) return;
     try {
         const auto* in = reinterpret_cast<const std::uint8_t*>(samples);
         auto* buffer = reinterpret_cast<std::uint8_t*>(pending_.data());
@@ -132,13 +83,13 @@ void Mp3Writer::WriteSamples(const std::int16_t* samples, std::uint32_t bytes) {
             }
         }
     } catch (const std::exception& e) {
-        Fail(e.what());
+        file_.Fail(e.what());
     }
 }
 
 void Mp3Writer::Finish() {
-    if (state_ == State::Failed) throw std::runtime_error(failure_);
-    if (state_ != State::Active) return;
+    file_.RaiseIfFailed();
+    if (!file_.IsOpen()) return;
     try {
         if (fill_ > 0) {
             const auto bytesPerFrame = static_cast<std::uint32_t>(2 * channels_);
@@ -148,59 +99,19 @@ void Mp3Writer::Finish() {
             EncodePending(static_cast<int>((fill_ + bytesPerFrame - 1) / bytesPerFrame));
             fill_ = 0;
         }
-        Encode(nullptr);
-        Check(av_write_trailer(muxer_.get()));
-        Check(avio_closep(&muxer_->pb));
+        file_.Close();
     } catch (const std::exception& e) {
-        Fail(e.what());
+        file_.Fail(e.what());
     }
-    state_ = State::Finished;
-    muxer_.reset();
-    stream_ = nullptr;
 }
 
 void Mp3Writer::EncodePending(int frames) {
-    AVFrame* f = frame_.get();
-    if (av_frame_make_writable(f) < 0) throw std::bad_alloc();
+    AVFrame* f = file_.WritableFrame();
     for (int ch = 0; ch < channels_; ++ch) {
         auto* out = reinterpret_cast<std::int16_t*>(f->data[ch]);
         for (int i = 0; i < frameLength_; ++i) out[i] = pending_[i * channels_ + ch];
     }
-    f->nb_samples = frames;
-    f->pts = pts_;
-    pts_ += frames;
-    Encode(f);
-}
-
-void Mp3Writer::Encode(AVFrame* frame) {
-    AVCodecContext* c = encoder_.get();
-    int result = avcodec_send_frame(c, frame);
-    if (result < 0) throw std::runtime_error(EncodeError + AvErrorText(result));
-    AVPacket* p = packet_.get();
-    for (;;) {
-        result = avcodec_receive_packet(c, p);
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
-        if (result < 0) throw std::runtime_error(EncodeError + AvErrorText(result));
-        av_packet_rescale_ts(p, c->time_base, stream_->time_base);
-        p->stream_index = stream_->index;
-        result = av_write_frame(muxer_.get(), p);
-        av_packet_unref(p);
-        Check(result);
-    }
-}
-
-void Mp3Writer::Check(int result) {
-    if (result < 0) throw std::runtime_error(WriteError + AvErrorText(result));
-}
-
-void Mp3Writer::Fail(const std::string& message) {
-    state_ = State::Failed;
-    failure_ = message;
-    muxer_.reset();
-    stream_ = nullptr;
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-    throw std::runtime_error(failure_);
+    file_.EncodeFrame(frames);
 }
 
 }  // namespace kestrune

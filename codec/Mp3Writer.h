@@ -1,17 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "codec/EncodedFile.h"
 #include "codec/TSampleWriter.h"
-
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct AVStream;
 
 namespace kestrune {
 
@@ -38,30 +32,16 @@ class Mp3Writer final : public TSampleWriter {
 
     void WriteSamples(const std::int16_t* samples, std::uint32_t bytes) override;
     void Finish() override;
-    const std::string& OutputPath() const override { return path_; }
+    const std::string& OutputPath() const override { return file_.Path(); }
 
   private:
-    enum class State { Active, Finished, Failed };
-
     void EncodePending(int frames);  // the first `frames` sample frames of pending_
-    void Encode(AVFrame* frame);     // nullptr drains
-    void Check(int result);
-    [[noreturn]] void Fail(const std::string& message);
 
-    std::string path_;
     int channels_;
     std::vector<std::int16_t> pending_;  // one encoder frame of interleaved samples
     std::uint32_t fill_ = 0;             // bytes held in pending_
     int frameLength_ = 0;                // sample frames per encoder frame
-    std::int64_t pts_ = 0;
-    State state_ = State::Failed;
-    std::string failure_;
-
-    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> encoder_;
-    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame_;
-    std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet_;
-    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> muxer_;
-    AVStream* stream_ = nullptr;  // owned by muxer_
+    EncodedFile file_;
 };
 
 }  // namespace kestrune

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <thread>
 
@@ -30,6 +31,7 @@ TEST(UiQueue, InvokeWaitsForTheUiThreadAndCarriesExceptions) {
     UiQueue ui;
     bool ran = false;
     bool threw = false;
+    std::atomic<bool> done = false;
     std::thread worker([&] {
         ui.invoke([&] { ran = true; });
         try {
@@ -37,10 +39,12 @@ TEST(UiQueue, InvokeWaitsForTheUiThreadAndCarriesExceptions) {
         } catch (const std::runtime_error& e) {
             threw = std::string(e.what()) == "boom";
         }
+        done = true;
     });
-    while (!threw) ui.waitAndProcess(10ms);
+    while (!done) ui.waitAndProcess(10ms);
     worker.join();
     EXPECT_TRUE(ran);
+    EXPECT_TRUE(threw);
 }
 
 TEST(UiQueue, InvokeOnTheUiThreadRunsAtOnce) {
