@@ -1,5 +1,7 @@
 #include "document/TFilter.h"
 
+#include "document/BlockExtremes.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -35,13 +37,8 @@ void TFilter::Flush() {
     std::int16_t min[MaxIndexChannels];
     std::fill_n(max, channels, std::int16_t{-32768});
     std::fill_n(min, channels, std::int16_t{32767});
-    for (std::int32_t f = 0; f < frames; ++f) {
-        for (std::int32_t c = 0; c < channels; ++c) {
-            const std::int16_t s = buffer[static_cast<std::size_t>(f * channels + c)];
-            if (s > max[c]) max[c] = s;
-            if (s < min[c]) min[c] = s;
-        }
-    }
+    FoldExtremes(buffer.data(), static_cast<std::uint32_t>(frames * channels),
+                 static_cast<std::uint32_t>(channels), max, min);
     for (std::int32_t c = 0; c < channels; ++c) {
         index[static_cast<std::size_t>(entryCount + c)] = {max[c], min[c]};
         peak = std::max<std::int32_t>(peak, max[c]);

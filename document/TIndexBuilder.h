@@ -33,8 +33,6 @@ class TIndexBuilder {
 
   private:
     void CloseBlock();
-    // Folds the leading multiple of eight of `n` samples into max/min; returns how many.
-    std::uint32_t AddLanes(const std::int16_t* samples, std::uint32_t n);
 
     std::uint32_t frames;
     std::uint32_t channels;
