@@ -6,6 +6,7 @@
 #include "cli/CliSession.h"
 #include "cli/Commands.h"
 #include "document/TimeText.h"
+#include "playback/DirectSoundTypes.h"
 #include "playback/EDirectXError.h"
 #include "playback/TPlayer.h"
 
@@ -82,9 +83,7 @@ int RunPlay(const std::vector<std::string>& args) {
                      MsToTimeText(FramesToMs(end, doc.SampleRate())).c_str());
         std::fflush(stderr);
     };
-    const TWaveFormatEx format{
-        1,  c, doc.SampleRate(), doc.SampleRate() * c * 2u, static_cast<std::uint16_t>(c * 2),
-        16, 0};
+    const TWaveFormatEx format = Pcm16Format(c, doc.SampleRate());
     try {
         player.Open(doc, start * c, format, static_cast<std::int32_t>((end - start) * c * 2u));
         stopped = false;

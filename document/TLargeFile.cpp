@@ -131,18 +131,10 @@ void TLargeFile::putblock(const std::int16_t* buffer, std::uint32_t first, std::
 }
 
 void TLargeFile::getblock(std::int16_t* buffer, std::uint32_t first, std::uint32_t last) {
-    if (last < first) return;
-    std::uint64_t left = std::uint64_t{last} - first + 1;
-    std::uint32_t from = first;
-    while (left > 0) {
-        if (samplesInWindow(from) == 0) moveWindow(HeaderSize + 2ull * from);
-        const auto n =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(left, samplesInWindow(from)));
-        std::memcpy(buffer, windowBase + (HeaderSize + 2ull * from - windowStart), 2ull * n);
+    scan(first, last, [&buffer](const std::int16_t* samples, std::uint32_t n) {
+        std::memcpy(buffer, samples, 2ull * n);
         buffer += n;
-        from += n;
-        left -= n;
-    }
+    });
 }
 
 std::string TLargeFile::NewTempFileName() {

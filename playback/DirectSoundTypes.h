@@ -97,6 +97,17 @@ static_assert(sizeof(TGuid) == 16);
 static_assert(sizeof(TWaveFormatEx) == 18);
 static_assert(sizeof(TWaveFormatExtensible) == 40);
 
+// The format record of 16-bit PCM, the document's format, at `channels` and `rate`.
+inline constexpr TWaveFormatEx Pcm16Format(std::uint16_t channels, std::uint32_t rate) {
+    return {WAVE_FORMAT_PCM,
+            channels,
+            rate,
+            rate * channels * 2u,
+            static_cast<std::uint16_t>(channels * 2),
+            16,
+            0};
+}
+
 inline constexpr TGuid GUID_NULL{0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 inline constexpr TGuid KSDATAFORMAT_SUBTYPE_PCM{
     0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};

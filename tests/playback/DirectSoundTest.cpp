@@ -26,13 +26,7 @@ using test::PumpFor;
 using test::PumpUntil;
 
 TWaveFormatEx Pcm16(std::uint16_t channels, std::uint32_t rate = 44100) {
-    return {WAVE_FORMAT_PCM,
-            channels,
-            rate,
-            rate * channels * 2u,
-            static_cast<std::uint16_t>(channels * 2),
-            16,
-            0};
+    return Pcm16Format(channels, rate);
 }
 
 TDSBufferDesc Streaming(const TWaveFormatEx& format, std::uint32_t bytes,
