@@ -100,10 +100,7 @@ void TLargeFile::copyfrom(TLargeFile& source, std::uint32_t srcStart, std::int32
         const bool copied =
             n >= kKernelCopyMin && CopyFileBytes(source.file, HeaderSize + 2ull * from, file,
                                                  HeaderSize + 2ull * to, 2ull * n);
-        if (!copied)
-            std::memcpy(windowBase + (HeaderSize + 2ull * to - windowStart),
-                        source.windowBase + (HeaderSize + 2ull * from - source.windowStart),
-                        2ull * n);
+        if (!copied) std::memcpy(at(to), source.at(from), 2ull * n);
         from += n;
         to += n;
         left -= n;
@@ -111,23 +108,15 @@ void TLargeFile::copyfrom(TLargeFile& source, std::uint32_t srcStart, std::int32
 }
 
 void TLargeFile::putblock(const std::int16_t* buffer, std::uint32_t first, std::uint32_t last) {
-    if (last < first) return;
-    std::uint64_t left = std::uint64_t{last} - first + 1;
-    std::uint32_t to = first;
-    while (left > 0) {
-        if (samplesInWindow(to) == 0) moveWindow(HeaderSize + 2ull * to);
-        const auto n =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(left, samplesInWindow(to)));
+    forEachRun(first, last, [&](std::uint32_t index, std::uint32_t n) {
         // A large run goes to the page cache directly: written through the mapping, every new
         // page would first be faulted in and zeroed, only to be overwritten.
         if (n >= kKernelCopyMin)
-            file.writeAt(HeaderSize + 2ull * to, buffer, 2ull * n);
+            file.writeAt(HeaderSize + 2ull * index, buffer, 2ull * n);
         else
-            std::memcpy(windowBase + (HeaderSize + 2ull * to - windowStart), buffer, 2ull * n);
+            std::memcpy(at(index), buffer, 2ull * n);
         buffer += n;
-        to += n;
-        left -= n;
-    }
+    });
 }
 
 void TLargeFile::getblock(std::int16_t* buffer, std::uint32_t first, std::uint32_t last) {

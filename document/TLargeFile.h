@@ -75,19 +75,9 @@ class TLargeFile {
     // The pointer is valid only during the call. Nothing when last < first.
     template <typename Visit>
     void scan(std::uint32_t first, std::uint32_t last, Visit visit) {
-        if (last < first) return;
-        std::uint64_t left = std::uint64_t{last} - first + 1;
-        std::uint32_t from = first;
-        while (left > 0) {
-            if (samplesInWindow(from) == 0) moveWindow(HeaderSize + 2ull * from);
-            const auto n =
-                static_cast<std::uint32_t>(std::min<std::uint64_t>(left, samplesInWindow(from)));
-            visit(reinterpret_cast<const std::int16_t*>(windowBase +
-                                                        (HeaderSize + 2ull * from - windowStart)),
-                  n);
-            from += n;
-            left -= n;
-        }
+        forEachRun(first, last, [&](std::uint32_t index, std::uint32_t n) {
+            visit(reinterpret_cast<const std::int16_t*>(at(index)), n);
+        });
     }
 
     std::uint32_t fileSize() const noexcept { return fileSize_; }
@@ -105,6 +95,26 @@ class TLargeFile {
   private:
     void moveWindow(std::uint64_t offset);
     void mapAt(std::uint32_t start);
+    // Moves the window over first … last (inclusive) as single-sample access would and calls
+    // `run(index, n)` for each in-window run of n samples from `index`.
+    template <typename Run>
+    void forEachRun(std::uint32_t first, std::uint32_t last, Run run) {
+        if (last < first) return;
+        std::uint64_t left = std::uint64_t{last} - first + 1;
+        std::uint32_t index = first;
+        while (left > 0) {
+            if (samplesInWindow(index) == 0) moveWindow(HeaderSize + 2ull * index);
+            const auto n =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(left, samplesInWindow(index)));
+            run(index, n);
+            index += n;
+            left -= n;
+        }
+    }
+    // Address of sample `index`, which lies in the window.
+    std::uint8_t* at(std::uint32_t index) const noexcept {
+        return windowBase + (HeaderSize + 2ull * index - windowStart);
+    }
     // Number of whole samples from `index` to the end of the current window (0 if outside).
     std::uint32_t samplesInWindow(std::uint32_t index) const noexcept {
         const std::uint64_t o = HeaderSize + 2ull * index;
