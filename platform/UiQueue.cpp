@@ -28,12 +28,18 @@ void UiQueue::invoke(const std::function<void()>& call) {
     std::promise<void> done;
     auto result = done.get_future();
     post([&call, &done] {
+        // The caller is released only once this thread has let go of the exception, so the
+        // caller alone owns it from then on.
+        std::exception_ptr error;
         try {
             call();
-            done.set_value();
         } catch (...) {
-            done.set_exception(std::current_exception());
+            error = std::current_exception();
         }
+        if (error)
+            done.set_exception(std::move(error));
+        else
+            done.set_value();
     });
     result.get();
 }
