@@ -55,6 +55,13 @@ class ClipboardSession {
 
 // --- Requests ---
 
+bool Twavefile::StartRangeEdit(TOperation op, std::uint32_t start, std::uint32_t end) {
+    if (busy || start > end || end > frames) return false;
+    rangeStart = start;
+    rangeEnd = end;
+    return StartEdit(op);
+}
+
 bool Twavefile::StartEdit(TOperation op) {
     if (busy || !ready || !current) return false;
     operation = op;
@@ -63,24 +70,15 @@ bool Twavefile::StartEdit(TOperation op) {
 }
 
 void Twavefile::Delete(std::uint32_t start, std::uint32_t end) {
-    if (busy || start > end || end > frames) return;
-    rangeStart = start;
-    rangeEnd = end;
-    StartEdit(TOperation::Delete);
+    StartRangeEdit(TOperation::Delete, start, end);
 }
 
 void Twavefile::Cut(std::uint32_t start, std::uint32_t end) {
-    if (busy || start > end || end > frames) return;
-    rangeStart = start;
-    rangeEnd = end;
-    StartEdit(TOperation::Cut);
+    StartRangeEdit(TOperation::Cut, start, end);
 }
 
 void Twavefile::Copy(std::uint32_t start, std::uint32_t end) {
-    if (busy || start > end || end > frames) return;
-    rangeStart = start;
-    rangeEnd = end;
-    StartEdit(TOperation::Copy);
+    StartRangeEdit(TOperation::Copy, start, end);
 }
 
 void Twavefile::Paste(std::uint32_t position) {

@@ -33,17 +33,11 @@ std::int32_t Percent(std::uint64_t done, std::uint64_t total) {
 // --- Requests ---
 
 void Twavefile::FadeIn(std::uint32_t start, std::uint32_t end) {
-    if (busy || start > end || end > frames) return;
-    rangeStart = start;
-    rangeEnd = end;
-    StartEdit(TOperation::FadeIn);
+    StartRangeEdit(TOperation::FadeIn, start, end);
 }
 
 void Twavefile::FadeOut(std::uint32_t start, std::uint32_t end) {
-    if (busy || start > end || end > frames) return;
-    rangeStart = start;
-    rangeEnd = end;
-    StartEdit(TOperation::FadeOut);
+    StartRangeEdit(TOperation::FadeOut, start, end);
 }
 
 void Twavefile::Normalize(std::int32_t percent) {

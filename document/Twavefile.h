@@ -209,6 +209,8 @@ class Twavefile {
     void CopyTail(std::uint32_t u, std::uint32_t v);
     // Starts `op` when the document may be edited and nothing runs.
     bool StartEdit(TOperation op);
+    // Starts `op` on [start, end) when the range lies in the document.
+    bool StartRangeEdit(TOperation op, std::uint32_t start, std::uint32_t end);
     // The Copy procedure, shared by Copy and Cut.
     void CopyToClipboard(std::uint32_t start, std::uint32_t end);
 
