@@ -1,7 +1,6 @@
 #include "platform/UiQueue.h"
 
 #include <exception>
-#include <future>
 
 namespace kestrune {
 
@@ -25,23 +24,27 @@ void UiQueue::invoke(const std::function<void()>& call) {
         call();
         return;
     }
-    std::promise<void> done;
-    auto result = done.get_future();
-    post([&call, &done] {
-        // The caller is released only once this thread has let go of the exception, so the
-        // caller alone owns it from then on.
-        std::exception_ptr error;
+    // The UI thread moves an exception into `error` under the lock and keeps no reference to
+    // it, so the caller alone owns (and finally destroys) it.
+    std::mutex m;
+    std::condition_variable ran;
+    bool done = false;
+    std::exception_ptr error;
+    post([&] {
+        std::exception_ptr caught;
         try {
             call();
         } catch (...) {
-            error = std::current_exception();
+            caught = std::current_exception();
         }
-        if (error)
-            done.set_exception(std::move(error));
-        else
-            done.set_value();
+        std::lock_guard lock(m);
+        error = std::move(caught);
+        done = true;
+        ran.notify_one();
     });
-    result.get();
+    std::unique_lock lock(m);
+    ran.wait(lock, [&] { return done; });
+    if (error) std::rethrow_exception(std::move(error));
 }
 
 int UiQueue::processPending() {
